@@ -1,0 +1,43 @@
+#pragma once
+
+#include <optional>
+
+// The main window's layout rule, in twips (15 per pixel).
+namespace layout {
+
+inline constexpr int kTwipsPerPixel = 15;
+inline constexpr int kPanelWidth = 2895;
+
+constexpr int toPixels(int twips) {
+    return twips / kTwipsPerPixel;
+}
+constexpr int toTwips(int pixels) {
+    return pixels * kTwipsPerPixel;
+}
+
+struct Rect {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// The values the rule assigns for an outer window size; an assignment the
+// control would refuse (a negative width or height) is absent.
+struct Placement {
+    int panelTop = 0;
+    int panelLeft = 0;
+    std::optional<int> panelHeight;
+    int viewerLeft = 0;
+    int viewerTop = 0;
+    std::optional<int> viewerWidth;
+    std::optional<int> viewerHeight;
+};
+
+Placement placeForWindow(int outerWidth, int outerHeight, int panelWidth = kPanelWidth);
+
+// Applies a placement to the current geometry of panel and viewer: refused
+// assignments keep the previous value.
+void apply(const Placement& p, Rect& panel, Rect& viewer);
+
+} // namespace layout

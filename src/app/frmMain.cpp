@@ -1,0 +1,295 @@
+#include "frmMain.h"
+
+#include "DicomViewer.h"
+#include "Folders.h"
+#include "ImageList.h"
+#include "ImportDialog.h"
+#include "Layout.h"
+#include "ListView.h"
+#include "Viewer.h"
+#include "modGlobal.h"
+#include "modINI.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFrame>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStandardPaths>
+
+namespace {
+
+QRect twips(int left, int top, int width, int height) {
+    return QRect(layout::toPixels(left), layout::toPixels(top), layout::toPixels(width),
+                 layout::toPixels(height));
+}
+
+// Tahoma where installed, else a sans-serif font of the same size and weight.
+QFont tahoma(double pointSize, bool bold) {
+    QFont font(QStringLiteral("Tahoma"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+int buttonSet(Qt::MouseButton button) {
+    switch (button) {
+    case Qt::LeftButton:
+        return 1;
+    case Qt::RightButton:
+        return 2;
+    case Qt::MiddleButton:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+// One lock per process: a second process of the same executable is refused.
+QLockFile* instanceLock() {
+    static std::unique_ptr<QLockFile> lock;
+    static bool acquired = false;
+    if (!lock) {
+        QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+        if (folder.isEmpty() || !QDir(folder).exists())
+            folder = QDir::tempPath();
+        const QByteArray id = QCryptographicHash::hash(
+            QCoreApplication::applicationFilePath().toUtf8(), QCryptographicHash::Sha1);
+        lock = std::make_unique<QLockFile>(folder + QStringLiteral("/kalvara-") +
+                                           QString::fromLatin1(id.toHex().left(16)) +
+                                           QStringLiteral(".lock"));
+        lock->setStaleLockTime(0);
+        acquired = lock->tryLock(0);
+    }
+    return acquired ? lock.get() : nullptr;
+}
+
+} // namespace
+
+frmMain::frmMain(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Kalvara"));
+    setWindowIcon(QIcon(QStringLiteral(":/kalvara.xpm")));
+    setFont(tahoma(11.25, true));
+    resize(layout::toPixels(13245), layout::toPixels(13005));
+    createControls();
+    wireHandlers();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::createControls() {
+    dvIMG = new imaging::DicomViewer(this);
+    dvIMG->setObjectName(QStringLiteral("dvIMG"));
+    dvIMG->setGeometry(twips(0, 0, 3615, 1365));
+
+    picMain = new QFrame(this);
+    picMain->setObjectName(QStringLiteral("picMain"));
+    picMain->setGeometry(twips(10125, 90, layout::kPanelWidth, 12705));
+
+    picStartLine = new QFrame(this);
+    picStartLine->setObjectName(QStringLiteral("picStartLine"));
+    picStartLine->setGeometry(twips(0, 0, 285, 285));
+    picStartLine->setFrameShape(QFrame::Box);
+    picStartLine->setAutoFillBackground(true);
+    picStartLine->setToolTip(QStringLiteral("Doppelklick: Startlinie setzen"));
+    picStartLine->raise();
+
+    lblMain = new QLabel(QStringLiteral("Messungen:"), picMain);
+    lblMain->setObjectName(QStringLiteral("lblMain"));
+    lblMain->setGeometry(twips(180, 225, 2535, 330));
+
+    cboDone = new QComboBox(picMain);
+    cboDone->setObjectName(QStringLiteral("cboDone"));
+    cboDone->setGeometry(twips(180, 585, 2445, 390));
+
+    lvwList = new imagelist::ListView(picMain);
+    lvwList->setObjectName(QStringLiteral("lvwList"));
+    lvwList->setGeometry(twips(180, 1215, 2445, 4245));
+    lvwList->setColumnCount(2);
+    lvwList->setHeaderLabels({QStringLiteral("Nr."), QString()});
+    lvwList->header()->setStretchLastSection(false);
+    lvwList->header()->setSectionsMovable(false);
+    lvwList->setColumnWidth(0, layout::toPixels(1500));
+    lvwList->setColumnWidth(1, layout::toPixels(600));
+    lvwList->setRootIsDecorated(false);
+    lvwList->setUniformRowHeights(true);
+    lvwList->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvwList->setFont(tahoma(21.75, true));
+    lvwList->header()->setFont(font());
+
+    prgBar = new QProgressBar(picMain);
+    prgBar->setObjectName(QStringLiteral("prgBar"));
+    prgBar->setGeometry(twips(225, 1215, 2400, 330));
+    prgBar->setRange(0, 100);
+    prgBar->setTextVisible(false);
+    prgBar->hide();
+
+    chkEdit = new QCheckBox(QStringLiteral("Nummer ändern"), picMain);
+    chkEdit->setObjectName(QStringLiteral("chkEdit"));
+    chkEdit->setGeometry(twips(180, 5625, 2265, 465));
+    chkEdit->setEnabled(false);
+
+    txtEdit = new QLineEdit(picMain);
+    txtEdit->setObjectName(QStringLiteral("txtEdit"));
+    txtEdit->setGeometry(twips(180, 6075, 2445, 390));
+    txtEdit->setEnabled(false);
+
+    auto button = [this](const char* name, const QString& caption, int top) {
+        auto* b = new QPushButton(caption, picMain);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(twips(180, top, 2445, 690));
+        b->setEnabled(false);
+        b->setAutoDefault(false);
+        return b;
+    };
+    cmdEdit = button("cmdEdit", QStringLiteral("Ändern"), 6570);
+    cmdDelete = button("cmdDelete", QStringLiteral("Bild löschen"), 7335);
+    cmdSave = button("cmdSave", QStringLiteral("Bild speichern"), 8505);
+    cmdSave->setDefault(true);
+    cmdCloseStudy = button("cmdCloseStudy", QStringLiteral("Ordner archivieren"), 9315);
+    cmdCloseStudy->setProperty("Tag", QString());
+
+    // Focus order of the controls that take the focus.
+    setTabOrder(lvwList, cmdSave);
+    setTabOrder(cmdSave, cmdCloseStudy);
+    setTabOrder(cmdCloseStudy, chkEdit);
+    setTabOrder(chkEdit, txtEdit);
+    setTabOrder(txtEdit, cmdEdit);
+    setTabOrder(cmdEdit, cboDone);
+    setTabOrder(cboDone, cmdDelete);
+}
+
+void frmMain::wireHandlers() {
+    connect(cboDone, &QComboBox::activated, this, [this] { cboDone_Click(); });
+    lvwList->viewport()->installEventFilter(this);
+    picStartLine->installEventFilter(this);
+    connect(dvIMG, &imaging::DicomViewer::viewerMouseEvent, this,
+            [this](int buttons, int shift, int x, int y) {
+                viewer::dvIMG_MouseEvent(controls(), buttons, shift, x, y);
+            });
+    connect(cmdSave, &QPushButton::clicked, this, [this] { viewer::cmdSave_Click(controls()); });
+    connect(chkEdit, &QCheckBox::clicked, this, [this] { viewer::chkEdit_Click(controls()); });
+    connect(cmdEdit, &QPushButton::clicked, this, [this] { viewer::cmdEdit_Click(controls()); });
+    connect(cmdDelete, &QPushButton::clicked, this,
+            [this] { viewer::cmdDelete_Click(controls()); });
+    connect(cmdCloseStudy, &QPushButton::clicked, this, [this] {
+        folders::cmdCloseStudy_Click(dvIMG, lvwList, cmdCloseStudy, cboDone, strCurrentFolder);
+        viewer::disableImageCommands(controls());
+    });
+}
+
+viewer::Controls frmMain::controls() {
+    return viewer::Controls{this,    lvwList,   dvIMG,   txtEdit,       chkEdit,
+                            cmdEdit, cmdDelete, cmdSave, cmdCloseStudy, &strCurrentFolder};
+}
+
+bool frmMain::Form_Load() {
+    if (!instanceLock())
+        return false;
+    const QString root = modGlobal::workspaceRoot();
+    modGlobal::setStartLine(modINI::ReadIniValue(QStringLiteral("GENERAL"),
+                                                 QStringLiteral("StartLine"), QStringLiteral("0"),
+                                                 root + QStringLiteral("/Settings.ini"), 256));
+    for (const QString& folder : {QStringLiteral("/Messungen"), QStringLiteral("/NoDCM")}) {
+        const QString path = modGlobal::workspaceRoot() + folder;
+        if (!modGlobal::fso().FolderExists(path))
+            modGlobal::guarded(QStringLiteral("Das Anlegen des Arbeitsordners"),
+                               [&] { modGlobal::fso().CreateFolder(path); });
+    }
+    CheckDoneFolders();
+    return true;
+}
+
+void frmMain::CheckDoneFolders() {
+    modGlobal::guarded(QStringLiteral("Das Einlesen der Messungen"),
+                       [this] { folders::CheckDoneFolders(cboDone); });
+}
+
+void frmMain::LoadImageList() {
+    imagelist::LoadImageList(lvwList, prgBar, strCurrentFolder);
+}
+
+void frmMain::cboDone_Click() {
+    const QString entry = cboDone->currentText();
+    if (entry == folders::kCurrentEntry) {
+        // Commands of an image shown before must not act in the new folder.
+        viewer::disableImageCommands(controls());
+        strCurrentFolder = folders::currentFolderPath();
+        // Rows of another folder must not stay beside a current folder
+        // that does not exist.
+        if (!modGlobal::fso().FolderExists(strCurrentFolder))
+            lvwList->clear();
+        LoadImageList();
+        if (lvwList->topLevelItemCount() > 0)
+            cmdCloseStudy->setEnabled(true);
+    } else if (entry == folders::kExternalEntry) {
+        importer::openImportDialog(
+            this, dvIMG, [this] { CheckDoneFolders(); },
+            [this] { viewer::disableImageCommands(controls()); });
+    } else {
+        viewer::disableImageCommands(controls());
+        cmdCloseStudy->setEnabled(false);
+        lvwList->clear();
+        strCurrentFolder = folders::folderPathForEntry(entry);
+        LoadImageList();
+    }
+}
+
+void frmMain::Form_Resize() {
+    const QSize outer = frameGeometry().size();
+    const layout::Placement p =
+        layout::placeForWindow(layout::toTwips(outer.width()), layout::toTwips(outer.height()),
+                               layout::toTwips(picMain->width()));
+    layout::Rect panel{layout::toTwips(picMain->x()), layout::toTwips(picMain->y()),
+                       layout::toTwips(picMain->width()), layout::toTwips(picMain->height())};
+    layout::Rect view{layout::toTwips(dvIMG->x()), layout::toTwips(dvIMG->y()),
+                      layout::toTwips(dvIMG->width()), layout::toTwips(dvIMG->height())};
+    layout::apply(p, panel, view);
+    picMain->setGeometry(twips(panel.left, panel.top, panel.width, panel.height));
+    dvIMG->setGeometry(twips(view.left, view.top, view.width, view.height));
+    picStartLine->raise();
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void frmMain::keyPressEvent(QKeyEvent* event) {
+    // Enter saves while the default button is enabled, unless another
+    // button has the focus, which then takes the key itself.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* focused = qobject_cast<QPushButton*>(focusWidget());
+            focused && focused->isEnabled()) {
+            focused->click();
+            return;
+        }
+        if (cmdSave->isEnabled()) {
+            cmdSave->click();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lvwList->viewport() && event->type() == QEvent::MouseButtonRelease) {
+        const int button = buttonSet(static_cast<QMouseEvent*>(event)->button());
+        if (button != 0)
+            viewer::lvwList_MouseUp(controls(), button);
+    } else if (watched == picStartLine && event->type() == QEvent::MouseButtonDblClick) {
+        viewer::picStartLine_DblClick(controls());
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QLockFile>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace imaging {
+class DicomViewer;
+}
+namespace imagelist {
+class ListView;
+}
+namespace viewer {
+struct Controls;
+}
+
+// The main window: the viewer on the left, the panel with the folder
+// selector, the image list and the commands on the right.
+class frmMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Start-up. Returns false when another instance already runs; the
+    // caller then ends at once without showing anything.
+    bool Form_Load();
+    // Rebuilds the folder selector; failures are reported, never thrown.
+    void CheckDoneFolders();
+    void LoadImageList();
+
+    // Handlers, public so the benchmark and tests can drive them as the
+    // operator would.
+    void cboDone_Click();
+    void Form_Resize();
+
+    // The widgets the viewing commands work on.
+    viewer::Controls controls();
+
+    QString strCurrentFolder;
+
+    imaging::DicomViewer* dvIMG = nullptr;
+    QFrame* picStartLine = nullptr;
+    QFrame* picMain = nullptr;
+    QLabel* lblMain = nullptr;
+    QComboBox* cboDone = nullptr;
+    imagelist::ListView* lvwList = nullptr;
+    QProgressBar* prgBar = nullptr;
+    QCheckBox* chkEdit = nullptr;
+    QLineEdit* txtEdit = nullptr;
+    QPushButton* cmdEdit = nullptr;
+    QPushButton* cmdDelete = nullptr;
+    QPushButton* cmdSave = nullptr;
+    QPushButton* cmdCloseStudy = nullptr;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls();
+    void wireHandlers();
+
+    std::unique_ptr<QLockFile> m_instanceLock;
+};

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <stdexcept>
+
+class QWidget;
+
+// Shared state of the whole program: workspace root, file-system service,
+// start-line value, window-repaint lock and the message-box seam.
+namespace modGlobal {
+
+// The application title used for every message box.
+inline const QString kAppTitle = QStringLiteral("Kalvara");
+
+// ---------------------------------------------------------------- workspace
+
+// The folder that holds the executable (no trailing separator), unless a
+// test or the start-up has pointed it elsewhere.
+QString workspaceRoot();
+void setWorkspaceRoot(const QString& root);
+
+// ---------------------------------------------------------------- file system
+
+// A failed file-system operation; what() is a German sentence naming the
+// operation, the path and the cause.
+class FileSystemError : public std::runtime_error {
+public:
+    FileSystemError(const QString& operation, const QString& path, const QString& cause);
+    QString operation() const { return m_operation; }
+    QString path() const { return m_path; }
+    QString cause() const { return m_cause; }
+
+private:
+    QString m_operation;
+    QString m_path;
+    QString m_cause;
+};
+
+struct FileEntry {
+    QString path; // full path
+    QString name; // file name with extension
+    QDateTime lastModified;
+};
+
+// The file-system service: every folder and file test and operation of the
+// windows goes through it. Listings are in case-insensitive name order.
+class FileSystem {
+public:
+    bool FolderExists(const QString& path) const;
+    bool FileExists(const QString& path) const;
+    // Creates one folder level; the parent must exist.
+    void CreateFolder(const QString& path) const;
+    // Names of the subfolders of a folder; throws when it is not a folder.
+    QStringList SubFolders(const QString& path) const;
+    // Files directly in a folder; throws when it is not a folder.
+    QList<FileEntry> Files(const QString& path) const;
+    // Without force a file the user may not write (read-only) is refused.
+    void DeleteFile(const QString& path, bool force) const;
+    // Refuses to replace an existing target.
+    void MoveFile(const QString& from, const QString& to) const;
+    void MoveFolder(const QString& from, const QString& to) const;
+};
+
+FileSystem& fso();
+
+// ---------------------------------------------------------------- start line
+
+QString startLine();
+void setStartLine(const QString& value);
+
+// ---------------------------------------------------------------- repaint lock
+
+// Stops repainting of one window; refused (false) while another window holds
+// the lock. Passing nullptr releases the lock and repaints the window.
+bool LockWindowUpdate(QWidget* window);
+QWidget* lockedWindow();
+
+// ---------------------------------------------------------------- messages
+
+enum class Icon { None, Information, Question, Warning, Critical };
+enum class Buttons { Ok, YesNo };
+enum class Answer { Ok, Yes, No };
+
+struct Message {
+    QString title;
+    QString text;
+    Icon icon = Icon::None;
+    Buttons buttons = Buttons::Ok;
+    Answer defaultButton = Answer::Ok;
+};
+
+using MessageHandler = std::function<Answer(const Message&)>;
+
+// Replaces how messages are shown (tests answer them); returns the previous
+// handler. An empty handler restores the QMessageBox.
+MessageHandler setMessageHandler(MessageHandler handler);
+
+Answer MsgBox(const QString& text, Icon icon = Icon::None, Buttons buttons = Buttons::Ok,
+              Answer defaultButton = Answer::Ok, const QString& title = kAppTitle);
+
+// ---------------------------------------------------------------- failures
+
+// Runs one step of a handler. A thrown exception ends the step, a critical
+// message titled "Kalvara" names the operation and the cause, and false is
+// returned so the handler can stop; the program keeps running.
+bool guarded(const QString& operation, const std::function<void()>& step);
+
+// Shows the critical failure message for an operation.
+void reportFailure(const QString& operation, const QString& cause);
+
+} // namespace modGlobal

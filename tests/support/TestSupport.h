@@ -1,0 +1,45 @@
+#pragma once
+
+#include "modGlobal.h"
+
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+// Answers message boxes in tests and keeps what they said.
+class MessageRecorder {
+public:
+    explicit MessageRecorder(modGlobal::Answer answer = modGlobal::Answer::Ok);
+    ~MessageRecorder();
+    MessageRecorder(const MessageRecorder&) = delete;
+    MessageRecorder& operator=(const MessageRecorder&) = delete;
+
+    void setAnswer(modGlobal::Answer answer) { m_answer = answer; }
+    const QList<modGlobal::Message>& messages() const { return m_messages; }
+    int count() const { return static_cast<int>(m_messages.size()); }
+    const modGlobal::Message& last() const { return m_messages.last(); }
+    void clear() { m_messages.clear(); }
+
+private:
+    modGlobal::Answer m_answer;
+    QList<modGlobal::Message> m_messages;
+    modGlobal::MessageHandler m_previous;
+};
+
+// A temporary workspace root that the program uses for the test's duration.
+class TestWorkspace {
+public:
+    TestWorkspace();
+    QString root() const { return m_dir.path(); }
+    // root + relative ("/Messungen/Messung" ...)
+    QString path(const QString& relative) const { return root() + relative; }
+    // Creates the folder and its parents.
+    void mkpath(const QString& relative) const;
+    QStringList fileNames(const QString& relative) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// True when the process may write files regardless of permissions (root).
+bool ignoresFilePermissions();
