@@ -1,0 +1,262 @@
+#include "DicomViewer.h"
+#include "Layout.h"
+#include "ListView.h"
+#include "TestSupport.h"
+#include "frmMain.h"
+#include "modGlobal.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+using modGlobal::Icon;
+
+class tst_app : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void layoutRule_data();
+    void layoutRule();
+    void layoutAppliedToWindow();
+    void freshWorkspace();
+    void startLineSetting_data();
+    void startLineSetting();
+    void selectorEntries();
+    void unusableWorkspace_data();
+    void unusableWorkspace();
+    void enterSavesOnlyWhileEnabled();
+    void secondProcessEndsAtOnce();
+};
+
+void tst_app::layoutRule_data() {
+    QTest::addColumn<int>("w");
+    QTest::addColumn<int>("h");
+    QTest::addColumn<int>("panelLeft");
+    QTest::addColumn<int>("panelHeight"); // -1: refused
+    QTest::addColumn<int>("viewerWidth");
+    QTest::addColumn<int>("viewerHeight");
+    QTest::newRow("15000x11000") << 15000 << 11000 << 11975 << 10500 << 12105 << 10450;
+    QTest::newRow("height 520") << 15000 << 520 << 11975 << 20 << 12105 << -1;
+    QTest::newRow("narrower than panel") << 2000 << 11000 << -1025 << 10500 << -1 << 10450;
+    QTest::newRow("height 400") << 15000 << 400 << 11975 << -1 << 12105 << -1;
+}
+
+void tst_app::layoutRule() {
+    QFETCH(int, w);
+    QFETCH(int, h);
+    QFETCH(int, panelLeft);
+    QFETCH(int, panelHeight);
+    QFETCH(int, viewerWidth);
+    QFETCH(int, viewerHeight);
+
+    const layout::Placement p = layout::placeForWindow(w, h);
+    QCOMPARE(p.panelTop, 0);
+    QCOMPARE(p.panelLeft, panelLeft);
+    QCOMPARE(p.panelHeight.value_or(-1), panelHeight);
+    QCOMPARE(p.viewerLeft, 0);
+    QCOMPARE(p.viewerTop, 0);
+    QCOMPARE(p.viewerWidth.value_or(-1), viewerWidth);
+    QCOMPARE(p.viewerHeight.value_or(-1), viewerHeight);
+
+    // Refused assignments keep the previous values; the others still apply.
+    layout::Rect panel{10125, 90, 2895, 12705};
+    layout::Rect viewer{0, 0, 3615, 1365};
+    layout::apply(p, panel, viewer);
+    QCOMPARE(panel.left, panelLeft);
+    QCOMPARE(panel.top, 0);
+    QCOMPARE(panel.width, 2895);
+    QCOMPARE(panel.height, panelHeight < 0 ? 12705 : panelHeight);
+    QCOMPARE(viewer.width, viewerWidth < 0 ? 3615 : viewerWidth);
+    QCOMPARE(viewer.height, viewerHeight < 0 ? 1365 : viewerHeight);
+}
+
+void tst_app::layoutAppliedToWindow() {
+    TestWorkspace ws;
+    frmMain w;
+    QVERIFY(w.Form_Load());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.resize(1000, 733);
+    QTRY_COMPARE(w.dvIMG->width(), w.frameGeometry().width() - 193);
+    const QRect outer = w.frameGeometry();
+    QCOMPARE(w.picMain->x(), (outer.width() * 15 - 2895 - 130) / 15);
+    QCOMPARE(w.picMain->y(), 0);
+    QCOMPARE(w.picMain->width(), 193);
+    QCOMPARE(w.dvIMG->pos(), QPoint(0, 0));
+    // The controls inside the panel keep their design positions.
+    QCOMPARE(w.cmdSave->geometry(), QRect(12, 567, 163, 46));
+    QCOMPARE(w.picStartLine->geometry(), QRect(0, 0, 19, 19));
+}
+
+void tst_app::freshWorkspace() {
+    TestWorkspace ws;
+    MessageRecorder messages;
+    frmMain w;
+    QVERIFY(w.Form_Load());
+
+    QVERIFY(QFileInfo(ws.path("/Messungen")).isDir());
+    QVERIFY(QFileInfo(ws.path("/NoDCM")).isDir());
+    QVERIFY(!QFile::exists(ws.path("/Settings.ini")));
+    QCOMPARE(modGlobal::startLine(), QStringLiteral("0"));
+    QCOMPARE(messages.count(), 0);
+
+    QCOMPARE(w.cboDone->count(), 2);
+    QCOMPARE(w.cboDone->itemText(0), QStringLiteral("- Aktuelle Messung -"));
+    QCOMPARE(w.cboDone->itemText(1), QStringLiteral("- Externe Bilder -"));
+    QCOMPARE(w.cboDone->currentIndex(), -1);
+    QVERIFY(w.cboDone->isEnabled());
+
+    // The window at start: every command disabled, nothing shown.
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kalvara"));
+    QCOMPARE(w.lblMain->text(), QStringLiteral("Messungen:"));
+    QCOMPARE(w.lvwList->headerItem()->text(0), QStringLiteral("Nr."));
+    QCOMPARE(w.lvwList->topLevelItemCount(), 0);
+    QCOMPARE(w.dvIMG->images().count(), 0);
+    QVERIFY(w.prgBar->isHidden());
+    const QList<std::pair<QAbstractButton*, QString>> buttons = {
+        {w.chkEdit, QStringLiteral("Nummer ändern")},
+        {w.cmdEdit, QStringLiteral("Ändern")},
+        {w.cmdDelete, QStringLiteral("Bild löschen")},
+        {w.cmdSave, QStringLiteral("Bild speichern")},
+        {w.cmdCloseStudy, QStringLiteral("Ordner archivieren")}};
+    for (const auto& [button, caption] : buttons) {
+        QCOMPARE(button->text(), caption);
+        QVERIFY2(!button->isEnabled(), qPrintable(caption));
+    }
+    QVERIFY(!w.chkEdit->isChecked());
+    QVERIFY(!w.txtEdit->isEnabled());
+    QVERIFY(w.cmdSave->isDefault());
+    QCOMPARE(w.cmdCloseStudy->property("Tag").toString(), QString());
+    for (QWidget* control : w.findChildren<QWidget*>()) {
+        if (!control->objectName().isEmpty() && !control->objectName().startsWith("qt_"))
+            QCOMPARE(w.findChild<QWidget*>(control->objectName()), control);
+    }
+
+    // An existing "Messungen" is left as it is; only the missing folder is made.
+    QDir(ws.path("/NoDCM")).removeRecursively();
+    ws.mkpath("/Messungen/Messung/Original");
+    frmMain again;
+    QVERIFY(again.Form_Load());
+    QVERIFY(QFileInfo(ws.path("/NoDCM")).isDir());
+    QVERIFY(QFileInfo(ws.path("/Messungen/Messung/Original")).isDir());
+}
+
+void tst_app::startLineSetting_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("number") << QByteArray("[GENERAL]\r\nStartLine=312\r\n") << "312";
+    QTest::newRow("letters kept as text") << QByteArray("[GENERAL]\nStartLine=abc\n") << "abc";
+    QTest::newRow("other section only") << QByteArray("[OTHER]\nStartLine=5\n") << "0";
+    QTest::newRow("not text") << QByteArray("\x00\x01\xff[GEN\x00", 9) << "0";
+}
+
+void tst_app::startLineSetting() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, expected);
+    TestWorkspace ws;
+    QFile f(ws.path("/Settings.ini"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(file);
+    f.close();
+    frmMain w;
+    QVERIFY(w.Form_Load());
+    QCOMPARE(modGlobal::startLine(), expected);
+}
+
+void tst_app::selectorEntries() {
+    TestWorkspace ws;
+    for (const char* folder : {"/Messungen/Messung", "/Messungen/Messung_2026.12.05",
+                               "/Messungen/Messung_2026.12.05_1", "/Messungen/Kopie_2026.12.05"})
+        ws.mkpath(QString::fromLatin1(folder));
+    frmMain w;
+    QVERIFY(w.Form_Load());
+    QStringList entries;
+    for (int i = 0; i < w.cboDone->count(); ++i)
+        entries << w.cboDone->itemText(i);
+    QCOMPARE(entries, (QStringList{"- Aktuelle Messung -", "- Externe Bilder -", "2026.12.05",
+                                   "2026.12.05", "2026.12.05_1"}));
+}
+
+void tst_app::unusableWorkspace_data() {
+    QTest::addColumn<QString>("obstacle");
+    QTest::newRow("Messungen is a file") << "/Messungen";
+    QTest::newRow("root missing") << "";
+}
+
+void tst_app::unusableWorkspace() {
+    QFETCH(QString, obstacle);
+    TestWorkspace ws;
+    if (obstacle.isEmpty()) {
+        modGlobal::setWorkspaceRoot(ws.path("/missing/deeper"));
+    } else {
+        QFile f(ws.path(obstacle));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    MessageRecorder messages;
+    frmMain w;
+    QVERIFY(w.Form_Load());
+    // Each failure is reported with the critical icon; the window still opens.
+    QVERIFY(messages.count() >= 1);
+    for (const modGlobal::Message& m : messages.messages()) {
+        QCOMPARE(m.title, QStringLiteral("Kalvara"));
+        QCOMPARE(m.icon, Icon::Critical);
+    }
+    QVERIFY(messages.messages().first().text.contains(QStringLiteral("Messungen")));
+    QCOMPARE(w.cboDone->count(), 2);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+}
+
+void tst_app::enterSavesOnlyWhileEnabled() {
+    TestWorkspace ws;
+    frmMain w;
+    QVERIFY(w.Form_Load());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    int saves = 0;
+    connect(w.cmdSave, &QPushButton::clicked, this, [&] { ++saves; });
+    w.txtEdit->setEnabled(true);
+    w.txtEdit->setFocus();
+    QTest::keyClick(w.txtEdit, Qt::Key_Return);
+    QCOMPARE(saves, 0);
+    w.cmdSave->setEnabled(true);
+    QTest::keyClick(w.txtEdit, Qt::Key_Return);
+    QCOMPARE(saves, 1);
+}
+
+void tst_app::secondProcessEndsAtOnce() {
+    // Two copies of the program from one place: the second ends silently.
+    QTemporaryDir dir;
+    const QString exe = dir.path() + QStringLiteral("/kalvara");
+    QVERIFY(QFile::copy(QStringLiteral(KALVARA_EXE), exe));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(exe, {});
+    QVERIFY(first.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(dir.path() + "/NoDCM").isDir(), 20000);
+    QDir(dir.path() + "/NoDCM").removeRecursively();
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(exe, {});
+    QVERIFY(second.waitForFinished(20000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(first.state(), QProcess::Running);
+    // The second process touched nothing.
+    QVERIFY(!QFileInfo::exists(dir.path() + "/NoDCM"));
+
+    first.kill();
+    first.waitForFinished();
+}
+
+QTEST_MAIN(tst_app)
+#include "tst_app.moc"
