@@ -1,0 +1,238 @@
+#include "ImageList.h"
+
+#include "Imaging.h"
+#include "modGlobal.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QProgressBar>
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+namespace imagelist {
+
+namespace {
+
+constexpr int kKeyDigits = 30;
+
+// Joins a cell's own text and its previous tag while the cell holds a key.
+const QChar kSeparator(0);
+
+// A failure while sorting, shown as a numbered runtime error.
+struct SortFailure {
+    int number;
+    QString description;
+};
+constexpr int kErrorOutOfMemory = 7;
+constexpr int kErrorSubscriptOutOfRange = 9;
+
+QTreeWidgetItem* rowAt(ListView* list, int index) {
+    return list->topLevelItem(index);
+}
+
+// Step 1 of a sort: each cell keeps its text in the tag and shows its key.
+void replaceTextsByKeys(ListView* list, int column, const QLocale& locale) {
+    const int count = list->topLevelItemCount();
+    for (int i = 0; i < count; ++i) {
+        QTreeWidgetItem* row = rowAt(list, i);
+        const QString text = row->text(column);
+        ListView::setTag(row, text + kSeparator + ListView::tag(row, column), column);
+        if (const std::optional<QString> key = sortKeyFor(text, locale))
+            row->setText(column, *key);
+    }
+}
+
+// Step 3 of a sort: texts and tags back from the combined tags. Paths never
+// contain the separator but a text read from a file may, so the split is at
+// the last one.
+void restoreTexts(ListView* list, int column) {
+    const int count = list->topLevelItemCount();
+    for (int i = 0; i < count; ++i) {
+        QTreeWidgetItem* row = rowAt(list, i);
+        const QString combined = ListView::tag(row, column);
+        const qsizetype at = combined.lastIndexOf(kSeparator);
+        row->setText(column, combined.left(at));
+        ListView::setTag(row, combined.mid(at + 1), column);
+    }
+}
+
+} // namespace
+
+std::optional<QString> sortKeyFor(const QString& text, const QLocale& locale) {
+    bool ok = false;
+    double value = locale.toDouble(text, &ok);
+    if (!ok)
+        value = QLocale::c().toDouble(text, &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    const QString digits = QString::number(std::fabs(value), 'f', kKeyDigits);
+    const qsizetype point = digits.indexOf(QLatin1Char('.'));
+    QString key;
+    key.reserve(2 * kKeyDigits + 2);
+    if (value < 0)
+        key += QLatin1Char('-');
+    key += QString(std::max<qsizetype>(kKeyDigits - point, 0), QLatin1Char('0'));
+    key += QStringView(digits).left(point);
+    key += locale.decimalPoint();
+    key += QStringView(digits).mid(point + 1);
+    return key;
+}
+
+void SortListViewColumn(int Index, ListView* CurrentListView) {
+    QWidget* window = CurrentListView->window();
+    if (!modGlobal::LockWindowUpdate(window)) {
+        modGlobal::MsgBox(QStringLiteral("Can't lock window ") +
+                              QString::number(static_cast<qulonglong>(window->winId())),
+                          modGlobal::Icon::Critical);
+        return;
+    }
+    try {
+        const int column = std::max(Index, 0);
+        // Checked before any row is touched, so a failure leaves the list as it was.
+        if (column >= CurrentListView->columnCount())
+            throw SortFailure{kErrorSubscriptOutOfRange,
+                              QStringLiteral("Die Liste hat keine Spalte %1.").arg(column)};
+        replaceTextsByKeys(CurrentListView, column, QLocale());
+        CurrentListView->setSortKey(column);
+        CurrentListView->setSorted(true);
+        CurrentListView->setSortOrder(1 - CurrentListView->sortOrder());
+        restoreTexts(CurrentListView, column);
+        modGlobal::LockWindowUpdate(nullptr);
+    } catch (const SortFailure& failure) {
+        modGlobal::LockWindowUpdate(nullptr);
+        modGlobal::MsgBox(QStringLiteral("Runtime error %1: \r\n%2")
+                              .arg(QString::number(failure.number), failure.description),
+                          modGlobal::Icon::Critical);
+    } catch (const std::bad_alloc&) {
+        modGlobal::LockWindowUpdate(nullptr);
+        modGlobal::MsgBox(
+            QStringLiteral("Runtime error %1: \r\nNicht genügend Speicher.").arg(kErrorOutOfMemory),
+            modGlobal::Icon::Critical);
+    }
+}
+
+namespace {
+
+// Which load fills a list. Generations are unique across all lists; a list
+// remembers the newest load started on it and whether one is under way.
+quint64 g_lastGeneration = 0;
+const char* const kGenerationProperty = "kalvaraLoadGeneration";
+const char* const kLoadingProperty = "kalvaraLoading";
+
+// Only so many files are named; a folder of foreign files must not give a
+// message taller than the screen.
+constexpr int kNamedFailuresMax = 20;
+
+struct Unreadable {
+    QString name;
+    QString cause;
+};
+
+QString unreadableMessage(const QList<Unreadable>& files) {
+    QString text = files.size() == 1
+                       ? QStringLiteral("Eine Datei im Ordner „Original“ konnte nicht als "
+                                        "DICOM-Bild gelesen werden und fehlt in der Liste:\n")
+                       : QStringLiteral("%1 Dateien im Ordner „Original“ konnten nicht als "
+                                        "DICOM-Bild gelesen werden und fehlen in der Liste:\n")
+                             .arg(files.size());
+    const qsizetype named = std::min<qsizetype>(files.size(), kNamedFailuresMax);
+    for (qsizetype i = 0; i < named; ++i)
+        text += QStringLiteral("\n%1: %2").arg(files[i].name, files[i].cause);
+    if (files.size() > named)
+        text += QStringLiteral("\n… und %1 weitere.").arg(files.size() - named);
+    return text;
+}
+
+// A number that is empty or holds a path separator names no file in Gemessen.
+bool measuredCopyExists(const QString& folder, const QString& number) {
+    if (number.isEmpty() || number.contains(QLatin1Char('/')) || number.contains(QLatin1Char('\\')))
+        return false;
+    return modGlobal::fso().FileExists(folder + QStringLiteral("/Gemessen/") + number +
+                                       QStringLiteral(".dcm"));
+}
+
+void showList(ListView* list, QProgressBar* bar) {
+    bar->hide();
+    list->show();
+    list->update();
+}
+
+} // namespace
+
+bool LoadImageList(ListView* lvwList, QProgressBar* prgBar, const QString& strCurrentFolder) {
+    const quint64 generation = ++g_lastGeneration;
+    const bool interruptsLoad = lvwList->property(kLoadingProperty).toBool();
+    lvwList->setProperty(kGenerationProperty, generation);
+    if (!modGlobal::fso().FolderExists(strCurrentFolder)) {
+        // Nothing changes, unless a load this one supersedes has hidden the
+        // list: its half-filled rows go and the list is shown again.
+        if (interruptsLoad) {
+            lvwList->clear();
+            lvwList->setProperty(kLoadingProperty, false);
+            showList(lvwList, prgBar);
+        }
+        return true;
+    }
+    lvwList->setProperty(kLoadingProperty, true);
+    lvwList->hide();
+    prgBar->show();
+    prgBar->setValue(0);
+
+    const QString original = strCurrentFolder + QStringLiteral("/Original");
+    QList<modGlobal::FileEntry> files;
+    QString folderProblem;
+    if (!modGlobal::fso().FolderExists(original)) {
+        folderProblem = QStringLiteral("Der Messordner „%1“ hat keinen Unterordner „Original“. "
+                                       "Die Bildliste bleibt leer.")
+                            .arg(strCurrentFolder);
+    } else {
+        try {
+            files = modGlobal::fso().Files(original);
+        } catch (const modGlobal::FileSystemError& e) {
+            folderProblem = QString::fromUtf8(e.what());
+        }
+    }
+    if (!files.isEmpty())
+        prgBar->setMaximum(static_cast<int>(files.size()));
+    lvwList->clear();
+
+    // Events run before every file; they may start a newer load or close the window.
+    const QPointer<ListView> list(lvwList);
+    const QPointer<QProgressBar> bar(prgBar);
+    const auto superseded = [&] {
+        return !list || !bar || list->property(kGenerationProperty).toULongLong() != generation;
+    };
+    QList<Unreadable> unreadable;
+    for (const modGlobal::FileEntry& file : std::as_const(files)) {
+        QCoreApplication::processEvents();
+        if (superseded())
+            return false;
+        try {
+            const QString number = imaging::readImageNumber(file.path);
+            auto* row = new QTreeWidgetItem;
+            row->setText(0, number);
+            ListView::setTag(row, file.path);
+            row->setText(1, measuredCopyExists(strCurrentFolder, number) ? QStringLiteral("X")
+                                                                         : QStringLiteral("-"));
+            lvwList->addTopLevelItem(row);
+        } catch (const imaging::ImagingError& e) {
+            unreadable.append({file.name, e.message()});
+        }
+        prgBar->setValue(prgBar->value() + 1);
+    }
+
+    SortListViewColumn(0, lvwList);
+    SortListViewColumn(0, lvwList);
+    lvwList->setProperty(kLoadingProperty, false);
+    showList(lvwList, prgBar);
+
+    if (!folderProblem.isEmpty())
+        modGlobal::MsgBox(folderProblem, modGlobal::Icon::Warning);
+    else if (!unreadable.isEmpty())
+        modGlobal::MsgBox(unreadableMessage(unreadable), modGlobal::Icon::Warning);
+    return true;
+}
+
+} // namespace imagelist

@@ -1,0 +1,72 @@
+#include "ListView.h"
+
+#include <algorithm>
+
+namespace imagelist {
+
+namespace {
+
+// Tags live beside the display text of each cell.
+constexpr int kTagRole = Qt::UserRole;
+
+} // namespace
+
+ListView::ListView(QWidget* parent) : QTreeWidget(parent) {
+    setColumnCount(2);
+    // Sorting belongs to the sort state above; the view's own sorting would
+    // re-order rows while their texts are being replaced.
+    setSortingEnabled(false);
+}
+
+void ListView::setSortKey(int column) {
+    m_sortKey = column;
+    if (m_sorted)
+        sortRows();
+}
+
+void ListView::setSorted(bool on) {
+    m_sorted = on;
+    if (m_sorted)
+        sortRows();
+}
+
+void ListView::setSortOrder(int order) {
+    m_sortOrder = order == 0 ? 0 : 1;
+    if (m_sorted)
+        sortRows();
+}
+
+QString ListView::tag(const QTreeWidgetItem* item, int column) {
+    return item->data(column, kTagRole).toString();
+}
+
+void ListView::setTag(QTreeWidgetItem* item, const QString& tag, int column) {
+    item->setData(column, kTagRole, tag);
+}
+
+void ListView::sortRows() {
+    QTreeWidgetItem* current = currentItem();
+    const QList<QTreeWidgetItem*> selected = selectedItems();
+    // Detached rows are re-ordered without a model signal per row.
+    QList<QTreeWidgetItem*> rows = invisibleRootItem()->takeChildren();
+    const int column = m_sortKey;
+    QList<std::pair<QString, QTreeWidgetItem*>> keyed;
+    keyed.reserve(rows.size());
+    for (QTreeWidgetItem* row : rows)
+        keyed.append({row->text(column), row});
+    if (m_sortOrder == 0)
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+    else
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& a, const auto& b) { return b.first < a.first; });
+    for (qsizetype i = 0; i < keyed.size(); ++i)
+        rows[i] = keyed[i].second;
+    invisibleRootItem()->addChildren(rows);
+    if (current)
+        setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+    for (QTreeWidgetItem* row : selected)
+        row->setSelected(true);
+}
+
+} // namespace imagelist
