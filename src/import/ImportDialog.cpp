@@ -1,0 +1,276 @@
+#include "ImportDialog.h"
+
+#include "Conversion.h"
+#include "DicomViewer.h"
+#include "modINI.h"
+
+#include <QDateEdit>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+namespace importer {
+
+namespace {
+
+const QString kSection = QStringLiteral("GENERAL");
+const QString kKeep = QStringLiteral("Die Datei bleibt im Verzeichnis NoDCM.");
+
+int px(int twips) {
+    return twips / 15;
+}
+
+QRect twips(int left, int top, int width, int height) {
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+// Tahoma where installed, else a sans-serif font of the same size and weight.
+QFont tahoma(double pointSize, bool bold) {
+    QFont font(QStringLiteral("Tahoma"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+// Runs one step of a handler; a failure is reported as a critical message
+// naming the operation, its cause and what became of the file.
+bool runStep(const QString& operation, const QString& note, const std::function<void()>& step) {
+    try {
+        step();
+        return true;
+    } catch (const std::exception& e) {
+        modGlobal::reportFailure(operation,
+                                 QString::fromUtf8(e.what()) + QStringLiteral("\n\n") + note);
+    }
+    return false;
+}
+
+} // namespace
+
+void openImportDialog(QWidget* owner, imaging::DicomViewer* dvIMG,
+                      std::function<void()> checkDoneFolders, std::function<void()> previewShown) {
+    // Without a position of its own a dialog is centred on its owner's window.
+    frmNoDCM dialog(owner, dvIMG, std::move(checkDoneFolders), std::move(previewShown));
+    dialog.exec();
+}
+
+frmNoDCM::frmNoDCM(QWidget* owner, imaging::DicomViewer* dvIMG,
+                   std::function<void()> checkDoneFolders, std::function<void()> previewShown)
+    : QDialog(owner), m_viewer(dvIMG), m_checkDoneFolders(std::move(checkDoneFolders)),
+      m_previewShown(std::move(previewShown)) {
+    setObjectName(QStringLiteral("frmNoDCM"));
+    setWindowTitle(QStringLiteral("Bild importieren"));
+    setFont(tahoma(9.75, false));
+    setFixedSize(px(3945), px(4530));
+    createControls();
+    connect(tmrWork, &QTimer::timeout, this, [this] { tmrWork_Timer(); });
+    connect(cmdImport, &QPushButton::clicked, this, [this] { cmdImport_Click(); });
+    Form_Load();
+}
+
+void frmNoDCM::createControls() {
+    auto label = [this](const char* name, const QString& caption, const QRect& geometry,
+                        const QFont& font) {
+        auto* l = new QLabel(caption, this);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setGeometry(geometry);
+        l->setFont(font);
+        return l;
+    };
+    auto textBox = [this](const char* name, const QRect& geometry, const QFont& font) {
+        auto* t = new QLineEdit(this);
+        t->setObjectName(QString::fromLatin1(name));
+        t->setGeometry(geometry);
+        t->setFont(font);
+        return t;
+    };
+    const QFont caption = tahoma(11.25, true);
+    const QFont input = tahoma(11.25, false);
+
+    lblInfo = label("lblInfo", QStringLiteral("Bild X von Y"), twips(225, 225, 3495, 270), caption);
+    lblInfo->setAlignment(Qt::AlignCenter);
+    lblNoDCM[2] =
+        label("lblNoDCM", QStringLiteral("Dateiname:"), twips(225, 810, 1275, 270), caption);
+    lblFileName = label("lblFileName", QStringLiteral("-"), twips(1980, 810, 1725, 285), font());
+    lblNoDCM[3] =
+        label("lblNoDCM", QStringLiteral("Pixelspacing:"), twips(180, 1485, 1500, 270), caption);
+    txtPixelSpacing = textBox("txtPixelSpacing", twips(1935, 1485, 1815, 330), input);
+    lblNoDCM[1] =
+        label("lblNoDCM", QStringLiteral("Studiendatum:"), twips(180, 2205, 1620, 270), caption);
+
+    dtpStudyDate = new QDateEdit(QDate(2011, 1, 10), this);
+    dtpStudyDate->setObjectName(QStringLiteral("dtpStudyDate"));
+    dtpStudyDate->setGeometry(twips(1935, 2160, 1815, 375));
+    dtpStudyDate->setFont(input);
+    dtpStudyDate->setDateRange(kFirstStudyDate, kLastStudyDate);
+    dtpStudyDate->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+    dtpStudyDate->setCalendarPopup(true);
+
+    lblNoDCM[0] =
+        label("lblNoDCM", QStringLiteral("Kuhnummer:"), twips(225, 2925, 1395, 270), caption);
+    txtNumber = textBox("txtNumber", twips(1935, 2880, 1815, 330), font());
+    for (std::size_t i = 0; i < lblNoDCM.size(); ++i)
+        lblNoDCM[i]->setProperty("Index", static_cast<int>(i));
+
+    cmdImport = new QPushButton(QStringLiteral("Importieren"), this);
+    cmdImport->setObjectName(QStringLiteral("cmdImport"));
+    cmdImport->setGeometry(twips(180, 3600, 3570, 735));
+    cmdImport->setFont(tahoma(9.75, true));
+    cmdImport->setDefault(true);
+    cmdImport->setProperty("Tag", QString());
+
+    tmrWork = new QTimer(this);
+    tmrWork->setObjectName(QStringLiteral("tmrWork"));
+    tmrWork->setSingleShot(true);
+    tmrWork->setInterval(1);
+
+    setTabOrder(txtPixelSpacing, dtpStudyDate);
+    setTabOrder(dtpStudyDate, txtNumber);
+    setTabOrder(txtNumber, cmdImport);
+}
+
+void frmNoDCM::Form_Load() {
+    // One listing gives both the files and their count.
+    try {
+        m_files = modGlobal::fso().Files(modGlobal::workspaceRoot() + QStringLiteral("/NoDCM"));
+    } catch (const std::exception& e) {
+        m_loadFailure = QString::fromUtf8(e.what());
+    }
+    tmrWork->start();
+    // Read even when the listing failed: closing writes the box back.
+    txtPixelSpacing->setText(modINI::ReadIniValue(kSection, QStringLiteral("PixelSpacing"),
+                                                  QString(), modINI::settingsFile(), 256));
+}
+
+void frmNoDCM::tmrWork_Timer() {
+    tmrWork->stop();
+    if (m_unloaded)
+        return;
+    if (!m_loadFailure.isEmpty()) {
+        done(QDialog::Rejected);
+        modGlobal::reportFailure(QStringLiteral("Das Einlesen der externen Bilder"), m_loadFailure);
+        return;
+    }
+    if (m_files.isEmpty()) {
+        done(QDialog::Rejected);
+        modGlobal::MsgBox(QStringLiteral("Es befinden sich keine externen Bilder im Verzeichnis."),
+                          modGlobal::Icon::Information);
+        return;
+    }
+    m_position = 1;
+    ImportImage();
+    if (m_unloaded)
+        return;
+    if (!txtPixelSpacing->text().isEmpty()) {
+        txtPixelSpacing->setFocus();
+        txtPixelSpacing->selectAll();
+    }
+}
+
+void frmNoDCM::ImportImage() {
+    // No path of a file presented before may stay current.
+    cmdImport->setProperty("Tag", QString());
+    for (; m_position >= 1 && m_position <= m_files.size(); ++m_position) {
+        const modGlobal::FileEntry entry = m_files.at(m_position - 1);
+        imaging::Image image;
+        if (!runStep(QStringLiteral("Das Einlesen der Datei „%1“").arg(entry.name),
+                     kKeep + QStringLiteral(" Sie wird übersprungen."),
+                     [&] { image.importBitmap(entry.path, QStringLiteral("BMP")); }))
+            continue;
+
+        if (m_viewer) {
+            m_viewer->images().clear();
+            m_viewer->images().add(image);
+        }
+        if (m_previewShown)
+            m_previewShown();
+        lblInfo->setText(QStringLiteral("Bild %1 von %2").arg(m_position).arg(m_files.size()));
+        lblFileName->setText(entry.name);
+        if (!m_studyDateSet) {
+            const QString stored = modINI::ReadIniValue(kSection, QStringLiteral("StudyDate"),
+                                                        generalDateText(entry.lastModified),
+                                                        modINI::settingsFile(), 256);
+            dtpStudyDate->setDate(initialStudyDate(stored, entry.lastModified));
+            m_studyDateSet = true;
+        }
+        cmdImport->setProperty("Tag", entry.path);
+        txtNumber->clear();
+        txtNumber->setFocus();
+        return;
+    }
+    done(QDialog::Rejected);
+}
+
+void frmNoDCM::cmdImport_Click() {
+    const QString bitmap = cmdImport->property("Tag").toString();
+    if (m_unloaded || bitmap.isEmpty())
+        return;
+    const QString name = QFileInfo(bitmap).fileName();
+
+    imaging::Image image;
+    // A bitmap that has become unreadable since it was presented is skipped.
+    if (!runStep(QStringLiteral("Das Einlesen der Datei „%1“").arg(name),
+                 kKeep + QStringLiteral(" Sie wird übersprungen."),
+                 [&] { image.importBitmap(bitmap, QStringLiteral("BMP")); })) {
+        advance();
+        return;
+    }
+    if (!runStep(QStringLiteral("Das Umwandeln der Datei „%1“").arg(name), kKeep, [&] {
+            describeImage(image, txtNumber->text(), txtPixelSpacing->text(),
+                          QDateTime::currentDateTime());
+        }))
+        return;
+
+    const QString folder = measurementFolder(modGlobal::workspaceRoot(), dtpStudyDate->date());
+    if (!runStep(QStringLiteral("Das Anlegen des Messordners für „%1“").arg(name), kKeep,
+                 [&] { createMeasurementFolder(folder); }))
+        return;
+    const QString target =
+        folder + QStringLiteral("/Original/") + image.imageUid() + QStringLiteral(".dcm");
+    if (!runStep(QStringLiteral("Das Speichern der Datei „%1“ als DICOM-Bild").arg(name), kKeep,
+                 [&] { image.write(target, true); }))
+        return;
+    // The image is written: the run moves on even when the bitmap cannot be
+    // deleted, so it is not converted twice.
+    runStep(QStringLiteral("Das Löschen der Datei „%1“").arg(name),
+            QStringLiteral("Das DICOM-Bild wurde als „%1“ gespeichert. ").arg(target) + kKeep +
+                QStringLiteral(" Bitte entfernen Sie sie, damit sie nicht ein zweites Mal "
+                               "importiert wird."),
+            [&] { modGlobal::fso().DeleteFile(bitmap, false); });
+    advance();
+}
+
+void frmNoDCM::advance() {
+    ++m_position;
+    if (m_position > m_files.size())
+        done(QDialog::Accepted);
+    else
+        ImportImage();
+}
+
+void frmNoDCM::done(int result) {
+    if (!m_unloaded) {
+        m_unloaded = true;
+        tmrWork->stop();
+        Form_Unload();
+    }
+    QDialog::done(result);
+}
+
+void frmNoDCM::Form_Unload() {
+    if (m_checkDoneFolders)
+        m_checkDoneFolders();
+    const QString file = modINI::settingsFile();
+    // A settings write that fails keeps the old value; it is not worth
+    // interrupting the operator for.
+    modINI::WritePrivateProfileString(kSection, QStringLiteral("PixelSpacing"),
+                                      txtPixelSpacing->text(), file);
+    modINI::WritePrivateProfileString(kSection, QStringLiteral("StudyDate"),
+                                      dtpStudyDate->date().toString(QStringLiteral("dd.MM.yyyy")),
+                                      file);
+}
+
+} // namespace importer
