@@ -1,0 +1,154 @@
+#include "Folders.h"
+
+#include "DicomViewer.h"
+#include "modGlobal.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTreeWidget>
+
+namespace folders {
+
+namespace {
+
+const QString kDateFormat = QStringLiteral("yyyy.MM.dd");
+
+// Counts the selector rebuilds, so a rebuild that lets events run can see
+// that a newer one has started meanwhile.
+int g_rebuilds = 0;
+
+QString messungenPath() {
+    return modGlobal::workspaceRoot() + QStringLiteral("/Messungen");
+}
+
+std::optional<QDate> validDate(const QString& year, const QString& month, const QString& day) {
+    const QDate date(year.toInt(), month.toInt(), day.toInt());
+    if (!date.isValid())
+        return std::nullopt;
+    return date;
+}
+
+} // namespace
+
+std::optional<QDate> parseDate(const QString& text) {
+    // [0-9] rather than \d: other scripts' digits are not dates here.
+    static const QRegularExpression yearFirst(
+        QStringLiteral("^([0-9]{4})([.-])([0-9]{2})\\2([0-9]{2})$"));
+    static const QRegularExpression dayFirst(
+        QStringLiteral("^([0-9]{2})\\.([0-9]{2})\\.([0-9]{4})$"));
+    static const QRegularExpression dicom(QStringLiteral("^([0-9]{4})([0-9]{2})([0-9]{2})$"));
+
+    const QString trimmed = text.trimmed();
+    if (const QRegularExpressionMatch m = yearFirst.match(trimmed); m.hasMatch())
+        return validDate(m.captured(1), m.captured(3), m.captured(4));
+    if (const QRegularExpressionMatch m = dayFirst.match(trimmed); m.hasMatch())
+        return validDate(m.captured(3), m.captured(2), m.captured(1));
+    if (const QRegularExpressionMatch m = dicom.match(trimmed); m.hasMatch())
+        return validDate(m.captured(1), m.captured(2), m.captured(3));
+    return std::nullopt;
+}
+
+QString formatFolderDate(const QString& text) {
+    if (const std::optional<QDate> date = parseDate(text))
+        return date->toString(kDateFormat);
+    return text;
+}
+
+std::optional<QString> entryForFolderName(const QString& name) {
+    const qsizetype underscore = name.indexOf(QLatin1Char('_'));
+    if (underscore < 0)
+        return std::nullopt;
+    return formatFolderDate(name.mid(underscore + 1));
+}
+
+void CheckDoneFolders(QComboBox* cboDone) {
+    const int rebuild = ++g_rebuilds;
+    const QPointer<QComboBox> selector(cboDone);
+    cboDone->clear();
+    cboDone->addItem(kCurrentEntry);
+    cboDone->addItem(kExternalEntry);
+    // Adding to an empty box selects its first entry; the rebuilt selector
+    // has none selected.
+    cboDone->setCurrentIndex(-1);
+
+    const QStringList names = modGlobal::fso().SubFolders(messungenPath());
+    for (const QString& name : names) {
+        QCoreApplication::processEvents();
+        // While events ran the window may have closed, or a newer rebuild
+        // may have refilled the selector; either way this one is done.
+        if (!selector || rebuild != g_rebuilds)
+            return;
+        if (const std::optional<QString> entry = entryForFolderName(name))
+            selector->addItem(*entry);
+    }
+}
+
+QString folderPathForEntry(const QString& entryText) {
+    return messungenPath() + QStringLiteral("/Messung_") + formatFolderDate(entryText);
+}
+
+QString currentFolderPath() {
+    return messungenPath() + QStringLiteral("/Messung");
+}
+
+QString archiveFolderName(const QString& base, const std::function<bool(const QString&)>& exists) {
+    if (!exists(base))
+        return base;
+    for (qint64 n = 1;; ++n) {
+        QCoreApplication::processEvents();
+        const QString candidate = base + QLatin1Char('_') + QString::number(n);
+        if (!exists(candidate))
+            return candidate;
+    }
+}
+
+void cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
+                         QPushButton* cmdCloseStudy, QComboBox* cboDone,
+                         const QString& strCurrentFolder) {
+    using modGlobal::fso;
+    const QString storedDate = cmdCloseStudy->property("Tag").toString();
+    if (storedDate.isEmpty()) {
+        modGlobal::MsgBox(QStringLiteral("Sie müssen zunächst ein Bild aus der Studie anwählen."),
+                          modGlobal::Icon::Information);
+        return;
+    }
+    const std::optional<QDate> studyDate = parseDate(storedDate);
+    if (!studyDate) {
+        modGlobal::MsgBox(QStringLiteral("Das Aufnahmedatum des Bildes (\u201E%1\u201C) ist kein "
+                                         "gültiges Datum.\nDer Ordner wird nicht archiviert.")
+                              .arg(storedDate),
+                          modGlobal::Icon::Critical);
+        return;
+    }
+
+    // Events run while a free name is probed, and a choice in the selector
+    // may then change the window's current folder: the folder to move is
+    // fixed here, and the selector may be gone by the time it is rebuilt.
+    const QString folder = strCurrentFolder;
+    const QPointer<QComboBox> selector(cboDone);
+
+    dvIMG->images().clear();
+    lvwList->clear();
+
+    if (fso().FolderExists(folder)) {
+        const bool moved = modGlobal::guarded(QStringLiteral("Das Archivieren des Ordners"), [&] {
+            const QString base =
+                messungenPath() + QStringLiteral("/Messung_") + studyDate->toString(kDateFormat);
+            // A file of the name blocks the move as a folder would.
+            const QString target = archiveFolderName(base, [](const QString& path) {
+                return fso().FolderExists(path) || fso().FileExists(path);
+            });
+            fso().MoveFolder(folder, target);
+        });
+        if (!moved)
+            return;
+    }
+    if (selector)
+        modGlobal::guarded(QStringLiteral("Das Einlesen der Messungen"),
+                           [&] { CheckDoneFolders(selector); });
+}
+
+} // namespace folders

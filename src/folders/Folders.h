@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QComboBox;
+class QPushButton;
+class QTreeWidget;
+
+namespace imaging {
+class DicomViewer;
+}
+
+// The measurement folders under the workspace's "Messungen": how their names
+// turn into entries of the folder selector and back, and archiving the
+// current measurement under its study date.
+namespace folders {
+
+inline const QString kCurrentEntry = QStringLiteral("- Aktuelle Messung -");
+inline const QString kExternalEntry = QStringLiteral("- Externe Bilder -");
+
+// Reads "YYYY.MM.DD", "YYYY-MM-DD", "DD.MM.YYYY" and the DICOM form
+// "YYYYMMDD" (blanks around it allowed); only real calendar dates.
+std::optional<QDate> parseDate(const QString& text);
+
+// A date in "YYYY.MM.DD"; any other text unchanged ("2026.12.05_1" stays).
+QString formatFolderDate(const QString& text);
+
+// The selector entry of a subfolder of "Messungen": nothing for a name
+// without "_", else the formatted part after the first "_".
+std::optional<QString> entryForFolderName(const QString& name);
+
+// Rebuilds the selector: the two fixed entries, then one entry per subfolder
+// of "Messungen" in listing order. Leaves no entry selected. Throws
+// modGlobal::FileSystemError (after the fixed entries) when "Messungen"
+// cannot be listed.
+void CheckDoneFolders(QComboBox* cboDone);
+
+// The folder a dated selector entry stands for.
+QString folderPathForEntry(const QString& entryText);
+// The current measurement folder.
+QString currentFolderPath();
+
+// The first name under which exists() finds nothing: base itself, else
+// base + "_1", "_2", ... Pending events are processed between two probes.
+QString archiveFolderName(const QString& base, const std::function<bool(const QString&)>& exists);
+
+// The archive command: clears the viewer and the list and moves the current
+// measurement folder to "Messung_" + the study date kept in the button's
+// "Tag" property, then rebuilds the selector. Reports every failure with a
+// message box and never throws.
+void cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
+                         QPushButton* cmdCloseStudy, QComboBox* cboDone,
+                         const QString& strCurrentFolder);
+
+} // namespace folders
