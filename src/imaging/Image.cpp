@@ -127,11 +127,10 @@ QImage renderFrame(DcmDataset& dataset, QString* cause) {
     }
     const bool grey = image.isMonochrome();
     if (grey) {
-        if (image.getWindowCount() > 0) {
-            image.setWindow(0);
-        } else if (image.getVoiLutCount() > 0) {
-            image.setVoiLut(0);
-        } else {
+        // A window DCMTK refuses (a width below 1, say) falls back to min-max.
+        const bool windowed = (image.getWindowCount() > 0 && image.setWindow(0)) ||
+                              (image.getVoiLutCount() > 0 && image.setVoiLut(0));
+        if (!windowed) {
             image.setMinMaxWindow(0);
         }
     }
