@@ -120,7 +120,11 @@ QString fitToSize(const QString& value, int size) {
     const qsizetype nul = text.indexOf(QChar(0));
     if (nul >= 0)
         text.truncate(nul);
-    return text.left(qMax(0, size - 1));
+    text.truncate(qMax(0, size - 1));
+    // Never end on half of a surrogate pair.
+    if (!text.isEmpty() && text.back().isHighSurrogate())
+        text.chop(1);
+    return text;
 }
 
 bool breaksStructure(const QString& text) {

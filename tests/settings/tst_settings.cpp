@@ -71,6 +71,8 @@ private Q_SLOTS:
         QTest::newRow("no sections") << QByteArray("StartLine=5\n") << "StartLine" << kDefault;
         QTest::newRow("latin-1") << QByteArray("[GENERAL]\nA=M\xfcller\n") << "A"
                                  << QStringLiteral("Müller");
+        QTest::newRow("UTF-8 BOM") << QByteArray("\xef\xbb\xbf[GENERAL]\nA=1\n") << "A"
+                                   << "1";
         QTest::newRow("value ends at NUL") << bytes("[GENERAL]\r\nA=7\0junk\r\n\xff\xfe\0") << "A"
                                            << "7";
     }
@@ -97,6 +99,9 @@ private Q_SLOTS:
         QCOMPARE(read(file(), QStringLiteral("A")), v255);
         QCOMPARE(read(file(), QStringLiteral("B")), v300.left(255));
         QCOMPARE(read(file(), QStringLiteral("B"), 1), QString());
+        // A character outside the BMP that does not fit whole is left out.
+        QVERIFY(write(file(), QStringLiteral("C"), QStringLiteral("ab\U0001F404")));
+        QCOMPARE(read(file(), QStringLiteral("C"), 4), QStringLiteral("ab"));
         QCOMPARE(read(file(), QStringLiteral("missing"), 4), kDefault.left(3));
     }
 
