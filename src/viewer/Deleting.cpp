@@ -1,0 +1,78 @@
+#include "ViewerState.h"
+#include "modGlobal.h"
+
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace viewer {
+
+using namespace state;
+
+void cmdDelete_Click(const Controls& c) {
+    const QString operation = QStringLiteral("Das Löschen des Bildes");
+    imaging::ImageCollection& images = c.dvIMG->images();
+    if (images.count() == 0) {
+        c.cmdDelete->setEnabled(false);
+        return;
+    }
+    // Files and row must belong to the same image: the shown unmeasured
+    // image of the selected row.
+    QTreeWidgetItem* row = shownRow(c);
+    if (!row) {
+        setImageCommands(c, false);
+        modGlobal::MsgBox(QStringLiteral("Bitte wählen Sie das Bild zuerst mit der linken "
+                                         "Maustaste in der Liste aus."),
+                          modGlobal::Icon::Information);
+        return;
+    }
+
+    const QString question = QStringLiteral("Wollen Sie das Bild mit der Nummer ") +
+                             QStringLiteral("\r\n\r\n") + c.txtEdit->text() +
+                             QStringLiteral("\r\n\r\n") + QStringLiteral("wirklich löschen?");
+    if (modGlobal::MsgBox(question, modGlobal::Icon::Question, modGlobal::Buttons::YesNo,
+                          modGlobal::Answer::Yes) != modGlobal::Answer::Yes)
+        return;
+
+    const imaging::Image& image = images.item(1);
+    const QString number = image.imageNumber();
+    const QString uid = image.imageUid();
+    const QString storedFile = imagelist::ListView::tag(row);
+    const QString recycle = recycleFolder(c);
+    // Images acquired elsewhere keep their own file names in Original; the
+    // row's file is what leaves, under the UID's name when that is usable.
+    const QString recycled =
+        recycle + QLatin1Char('/') +
+        (!uid.isEmpty() && isPlainFileName(uid) ? uid + QStringLiteral(".dcm")
+                                                : QFileInfo(storedFile).fileName());
+
+    const bool moved = modGlobal::guarded(operation, [&] {
+        if (!modGlobal::fso().FolderExists(recycle))
+            modGlobal::fso().CreateFolder(recycle);
+        if (modGlobal::fso().FileExists(storedFile)) {
+            if (modGlobal::fso().FileExists(recycled))
+                modGlobal::fso().DeleteFile(recycled, true);
+            modGlobal::fso().MoveFile(storedFile, recycled);
+        }
+    });
+    if (!moved)
+        return;
+
+    images.clear();
+    delete row;
+    disableImageCommands(c);
+    c.form->setWindowTitle(modGlobal::kAppTitle);
+
+    // The measured copy goes last, once the image has left Original, so a
+    // failure here never leaves a row without its image.
+    if (isPlainFileName(number)) {
+        const QString measured =
+            measuredFolder(c) + QLatin1Char('/') + number + QStringLiteral(".dcm");
+        modGlobal::guarded(operation, [&] {
+            if (modGlobal::fso().FileExists(measured))
+                modGlobal::fso().DeleteFile(measured, true);
+        });
+    }
+}
+
+} // namespace viewer

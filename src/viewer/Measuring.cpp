@@ -1,0 +1,137 @@
+#include "ViewerState.h"
+#include "modGlobal.h"
+#include "modINI.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace viewer {
+
+namespace {
+
+constexpr quint32 kRed = 255; // 0x00BBGGRR
+
+void pickStartLine(const Controls& c, int y) {
+    c.form->setCursor(Qt::ArrowCursor);
+    const QString value = QString::number(y);
+    const QString file = modINI::settingsFile();
+    const bool stored = modINI::WritePrivateProfileString(QStringLiteral("GENERAL"),
+                                                          QStringLiteral("StartLine"), value, file);
+    modGlobal::setStartLine(value);
+    if (!stored)
+        modGlobal::MsgBox(QStringLiteral("Die Startlinie %1 gilt nur bis zum Beenden von Kalvara, "
+                                         "denn sie konnte nicht in der Einstellungsdatei "
+                                         "gespeichert werden:\n\n%2")
+                              .arg(value, QDir::toNativeSeparators(file)),
+                          modGlobal::Icon::Warning);
+}
+
+void addMeasurement(imaging::Image& image, int x, int y) {
+    const QString startLine = modGlobal::startLine();
+    std::optional<imaging::Label> line = measurementLine(startLine, x, y);
+    if (!line) {
+        modGlobal::MsgBox(
+            QStringLiteral("Mit der Startlinie \u201E%1\u201C ist an dieser Stelle keine Messung "
+                           "möglich: Sie muss eine ganze Zahl sein.\n\nBitte legen Sie die "
+                           "Startlinie neu fest: Doppelklick auf das Feld links oben, dann "
+                           "Klick auf die gewünschte Höhe im Bild.")
+                .arg(startLine),
+            modGlobal::Icon::Warning);
+        return;
+    }
+    line->bindToImage(image);
+    imaging::LabelList& labels = image.labels();
+    labels.add(*line);
+
+    imaging::Label text;
+    text.kind = imaging::Label::Text;
+    text.switch1 = true;
+    text.switch2 = true;
+    const imaging::Label& added = labels.item(labels.count());
+    text.text = measurementText(added.measuredLength(), added.unitText(), QLocale());
+    text.left = x;
+    text.top = y;
+    text.colour = kRed;
+    text.bindToImage(image);
+    text.size = 12;
+
+    // The clipboard gets the number alone, without the blank and the unit.
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(text.text.left(std::max<qsizetype>(0, text.text.size() - 3)));
+    labels.add(text);
+    image.refreshLabels(false);
+}
+
+void removeMeasurement(imaging::Image& image) {
+    imaging::LabelList& labels = image.labels();
+    if (labels.count() > 1) {
+        labels.remove(labels.count());
+        labels.remove(labels.count());
+        image.refreshLabels(false);
+    }
+    QGuiApplication::clipboard()->clear();
+}
+
+} // namespace
+
+void picStartLine_DblClick(const Controls& c) {
+    c.form->setCursor(Qt::CrossCursor);
+}
+
+void dvIMG_MouseEvent(const Controls& c, int button, int /*shift*/, int x, int y) {
+    // The crosshair pointer is the armed start-line pick; any button sets it.
+    if (c.form->cursor().shape() == Qt::CrossCursor) {
+        pickStartLine(c, y);
+        return;
+    }
+    imaging::ImageCollection& images = c.dvIMG->images();
+    if (images.count() == 0 || c.dvIMG->tag().isEmpty())
+        return;
+    modGlobal::guarded(QStringLiteral("Das Messen"), [&] {
+        imaging::Image& image = images.item(1);
+        if (button == 1)
+            addMeasurement(image, x, y);
+        else
+            removeMeasurement(image);
+    });
+}
+
+std::optional<imaging::Label> measurementLine(const QString& startLine, int x, int y) {
+    bool ok = false;
+    const int top = startLine.toInt(&ok);
+    if (!ok)
+        return std::nullopt;
+    const qint64 height = qint64{y} - top;
+    if (height < std::numeric_limits<int>::min() || height > std::numeric_limits<int>::max())
+        return std::nullopt;
+    imaging::Label line;
+    line.kind = imaging::Label::Line;
+    line.left = x;
+    line.top = top;
+    line.height = static_cast<int>(height);
+    line.colour = kRed;
+    line.switch2 = true;
+    line.switch1 = true;
+    return line;
+}
+
+QString measurementText(double length, const QString& unit, const QLocale& locale) {
+    const float single = static_cast<float>(length);
+    // Ten times a float is exact in double precision, so the rounding sees the
+    // single-precision value itself; rint takes halves to the even neighbour.
+    // Adding +0 turns a rounded -0 into 0.
+    const float rounded =
+        static_cast<float>(std::rint(static_cast<double>(single) * 10.0) / 10.0) + 0.0f;
+    QLocale format(locale);
+    format.setNumberOptions(format.numberOptions() | QLocale::OmitGroupSeparator);
+    // Seven significant digits are what a float holds; 'g' drops trailing zeros.
+    return format.toString(rounded, 'g', 7) + QLatin1Char(' ') + unit;
+}
+
+} // namespace viewer

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "DicomViewer.h"
+#include "ListView.h"
+
+#include <QLocale>
+#include <QString>
+
+#include <optional>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+// Viewing and measuring: showing the image of the selected list row,
+// measuring on it, saving the measured copy, renumbering and deleting.
+//
+// The commands cmdSave, cmdDelete and chkEdit are enabled only while the
+// viewer shows the unmeasured image of the selected row of the current
+// folder, so they never act on a measured copy, a preview or an image of a
+// folder chosen since. Every handler reports its own failures and never
+// throws; a failing step ends the handler with the window matching the disk.
+namespace viewer {
+
+struct Controls {
+    QWidget* form;                   // the main window: caption and mouse pointer
+    imagelist::ListView* lvwList;    // column 0 image number, column 1 "X"/"-", Tag file path
+    imaging::DicomViewer* dvIMG;     // Tag "ORIGINAL" while measuring is allowed
+    QLineEdit* txtEdit;              // the image number of the clicked row
+    QCheckBox* chkEdit;              // switches renumbering on and off
+    QPushButton* cmdEdit;            // renumbers
+    QPushButton* cmdDelete;          // deletes
+    QPushButton* cmdSave;            // saves the measured copy
+    QPushButton* cmdCloseStudy;      // dynamic property "Tag": the stored study date
+    const QString* strCurrentFolder; // "/" separators, no trailing "/"
+};
+
+// ---------------------------------------------------------------- display
+
+// A mouse button was released over the list. button: 1 left, 2 right,
+// 4 middle (bit set). The left button alone shows the row's unmeasured image,
+// anything else its measured copy.
+void lvwList_MouseUp(const Controls& c, int button);
+void ShowOriginalImage(const Controls& c);
+void ShowMeasuredImage(const Controls& c);
+
+// Disables cmdSave, cmdDelete and chkEdit, switches renumbering off and
+// empties the viewer Tag. The window calls it whenever the viewer may show
+// something other than the unmeasured image of the selected row: on every
+// folder choice, after archiving, when the import dialog shows a preview.
+void disableImageCommands(const Controls& c);
+
+// ---------------------------------------------------------------- measuring
+
+// Arms the start-line pick: the main window gets the crosshair pointer.
+void picStartLine_DblClick(const Controls& c);
+
+// A mouse press in the viewer; x, y in image pixels. With the pick armed it
+// sets the start line to y; otherwise, on an unmeasured image, the left
+// button adds a measurement and any other button takes the last one away.
+void dvIMG_MouseEvent(const Controls& c, int button, int shift, int x, int y);
+
+// The line label of a measurement from the start line to (x, y), not yet
+// bound to an image; nullopt when the start-line text is not a 32-bit whole
+// number or the height overflows 32 bits.
+std::optional<imaging::Label> measurementLine(const QString& startLine, int x, int y);
+
+// The measurement text: length rounded to one decimal (halves to even, on the
+// single-precision value), in its shortest form with the locale's decimal
+// separator and no group separator, a blank, the unit.
+// (30.0, "mm", German) gives "30 mm", 12.25 gives "12,2 mm".
+QString measurementText(double length, const QString& unit, const QLocale& locale);
+
+// ---------------------------------------------------------------- saving
+
+void cmdSave_Click(const Controls& c);
+
+// True when name can be used as one file-name component: no path separator,
+// no drive colon, no control character. Image numbers name measured copies and
+// are free text, so one like "../Original/x" must not reach another folder.
+bool isPlainFileName(const QString& name);
+
+// ---------------------------------------------------------------- renumbering
+
+// Enables txtEdit and cmdEdit while chkEdit is checked, disables them otherwise.
+void chkEdit_Click(const Controls& c);
+
+// Gives the selected row's image the number in txtEdit and a new UID, writes it
+// as a new file into Original and deletes the old file.
+void cmdEdit_Click(const Controls& c);
+
+// ---------------------------------------------------------------- deleting
+
+// After confirmation, moves the shown image's file into Papierkorb, erases its
+// measured copy and removes its row.
+void cmdDelete_Click(const Controls& c);
+
+} // namespace viewer

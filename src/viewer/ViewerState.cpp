@@ -1,0 +1,78 @@
+#include "ViewerState.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVariant>
+
+namespace viewer::state {
+
+namespace {
+
+// The file the viewer's unmeasured image was read from, kept beside the
+// viewer Tag so the commands can check that it is the selected row's image.
+constexpr const char* kShownFileProperty = "kalvaraShownFile";
+
+} // namespace
+
+QTreeWidgetItem* selectedRow(const Controls& c) {
+    const QList<QTreeWidgetItem*> rows = c.lvwList->selectedItems();
+    return rows.isEmpty() ? nullptr : rows.first();
+}
+
+QTreeWidgetItem* shownRow(const Controls& c) {
+    QTreeWidgetItem* row = selectedRow(c);
+    if (!row || c.dvIMG->tag() != kOriginalTag || c.dvIMG->images().count() == 0)
+        return nullptr;
+    const QString shown = c.dvIMG->property(kShownFileProperty).toString();
+    return !shown.isEmpty() && shown == imagelist::ListView::tag(row) ? row : nullptr;
+}
+
+void setShownFile(const Controls& c, const QString& path) {
+    c.dvIMG->setProperty(kShownFileProperty, path);
+}
+
+void setImageCommands(const Controls& c, bool enabled) {
+    c.cmdSave->setEnabled(enabled);
+    c.cmdDelete->setEnabled(enabled);
+    c.chkEdit->setEnabled(enabled);
+    if (!enabled) {
+        c.chkEdit->setChecked(false);
+        chkEdit_Click(c);
+    }
+}
+
+void showUnmeasuredFile(const Controls& c, const QString& path) {
+    c.dvIMG->setTag(QString());
+    setShownFile(c, QString());
+    imaging::ImageCollection& images = c.dvIMG->images();
+    images.clear();
+    images.readFile(path);
+    c.dvIMG->setTag(kOriginalTag);
+    setShownFile(c, path);
+    c.cmdSave->setEnabled(true);
+    c.chkEdit->setEnabled(true);
+    c.cmdDelete->setEnabled(true);
+}
+
+void setNumberCaption(const Controls& c) {
+    const imaging::Attribute spacing = c.dvIMG->images().item(1).attribute(0x0028, 0x0030);
+    QString caption = QStringLiteral("Kalvara | ") + c.txtEdit->text();
+    if (!spacing.isNull())
+        caption += QStringLiteral("  (") + spacing.valueNumber(1) + QLatin1Char(')');
+    c.form->setWindowTitle(caption);
+}
+
+QString originalFolder(const Controls& c) {
+    return *c.strCurrentFolder + QStringLiteral("/Original");
+}
+
+QString measuredFolder(const Controls& c) {
+    return *c.strCurrentFolder + QStringLiteral("/Gemessen");
+}
+
+QString recycleFolder(const Controls& c) {
+    return *c.strCurrentFolder + QStringLiteral("/Papierkorb");
+}
+
+} // namespace viewer::state
