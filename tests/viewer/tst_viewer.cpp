@@ -64,13 +64,13 @@ imaging::Image readImage(const QString& path) {
 
 fixtures::DicomSpec dicom(const QString& number, const QString& uid, const QString& spacing,
                           int width, int height) {
-    fixtures::DicomSpec spec;
-    spec.patientId = number;
-    spec.sopInstanceUid = uid;
-    spec.pixelSpacing = spacing;
-    spec.width = width;
-    spec.height = height;
-    return spec;
+    fixtures::DicomSpec image;
+    image.patientId = number;
+    image.sopInstanceUid = uid;
+    image.pixelSpacing = spacing;
+    image.width = width;
+    image.height = height;
+    return image;
 }
 
 bool isRed(QRgb p) {
