@@ -2,13 +2,13 @@
 #include "DemoWorkspace.h"
 #include "Imaging.h"
 
-#include <QGuiApplication>
+#include <QCoreApplication>
 #include <QTextStream>
 
 #include <exception>
 
 int main(int argc, char* argv[]) {
-    QGuiApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     QTextStream err(stderr);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() != 2) {

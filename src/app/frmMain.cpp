@@ -32,8 +32,16 @@ QRect twips(int left, int top, int width, int height) {
                  layout::toPixels(height));
 }
 
-// Tahoma where installed, else a sans-serif font of the same size and weight.
+// Tahoma where installed, else a sans-serif font of about its width, of the
+// same size and weight, so the captions fit their design widths.
 QFont tahoma(double pointSize, bool bold) {
+    static const bool substituted = [] {
+        QFont::insertSubstitutions(QStringLiteral("Tahoma"),
+                                   {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                                    QStringLiteral("DejaVu Sans")});
+        return true;
+    }();
+    Q_UNUSED(substituted);
     QFont font(QStringLiteral("Tahoma"));
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(pointSize);
