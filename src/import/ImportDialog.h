@@ -26,7 +26,7 @@ namespace importer {
 // closed (and after the empty-folder message, which comes after the dialog is
 // gone). checkDoneFolders rebuilds the main window's folder selector (called
 // when the dialog closes); previewShown is called whenever a preview is put
-// into dvIMG.
+// into dvIMG (which may be null: then nothing is previewed).
 void openImportDialog(QWidget* owner, imaging::DicomViewer* dvIMG,
                       std::function<void()> checkDoneFolders, std::function<void()> previewShown);
 
