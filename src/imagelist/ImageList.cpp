@@ -28,15 +28,9 @@ struct SortFailure {
 constexpr int kErrorOutOfMemory = 7;
 constexpr int kErrorSubscriptOutOfRange = 9;
 
-QTreeWidgetItem* rowAt(ListView* list, int index) {
-    return list->topLevelItem(index);
-}
-
-// Step 1 of a sort: each cell keeps its text in the tag and shows its key.
-void replaceTextsByKeys(ListView* list, int column, const QLocale& locale) {
-    const int count = list->topLevelItemCount();
-    for (int i = 0; i < count; ++i) {
-        QTreeWidgetItem* row = rowAt(list, i);
+// First half of a sort: each cell keeps its text in the tag and shows its key.
+void replaceTextsByKeys(const QList<QTreeWidgetItem*>& rows, int column, const QLocale& locale) {
+    for (QTreeWidgetItem* row : rows) {
         const QString text = row->text(column);
         ListView::setTag(row, text + kSeparator + ListView::tag(row, column), column);
         if (const std::optional<QString> key = sortKeyFor(text, locale))
@@ -44,13 +38,11 @@ void replaceTextsByKeys(ListView* list, int column, const QLocale& locale) {
     }
 }
 
-// Step 3 of a sort: texts and tags back from the combined tags. Paths never
+// Second half: texts and tags back from the combined tags. Paths never
 // contain the separator but a text read from a file may, so the split is at
 // the last one.
-void restoreTexts(ListView* list, int column) {
-    const int count = list->topLevelItemCount();
-    for (int i = 0; i < count; ++i) {
-        QTreeWidgetItem* row = rowAt(list, i);
+void restoreTexts(const QList<QTreeWidgetItem*>& rows, int column) {
+    for (QTreeWidgetItem* row : rows) {
         const QString combined = ListView::tag(row, column);
         const qsizetype at = combined.lastIndexOf(kSeparator);
         row->setText(column, combined.left(at));
@@ -94,11 +86,14 @@ void SortListViewColumn(int Index, ListView* CurrentListView) {
         if (column >= CurrentListView->columnCount())
             throw SortFailure{kErrorSubscriptOutOfRange,
                               QStringLiteral("Die Liste hat keine Spalte %1.").arg(column)};
-        replaceTextsByKeys(CurrentListView, column, QLocale());
+        const QLocale locale;
+        CurrentListView->rearrangeRows(
+            [&](QList<QTreeWidgetItem*>& rows) { replaceTextsByKeys(rows, column, locale); });
         CurrentListView->setSortKey(column);
         CurrentListView->setSorted(true);
         CurrentListView->setSortOrder(1 - CurrentListView->sortOrder());
-        restoreTexts(CurrentListView, column);
+        CurrentListView->rearrangeRows(
+            [column](QList<QTreeWidgetItem*>& rows) { restoreTexts(rows, column); });
         modGlobal::LockWindowUpdate(nullptr);
     } catch (const SortFailure& failure) {
         modGlobal::LockWindowUpdate(nullptr);

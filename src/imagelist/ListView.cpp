@@ -44,29 +44,32 @@ void ListView::setTag(QTreeWidgetItem* item, const QString& tag, int column) {
     item->setData(column, kTagRole, tag);
 }
 
-void ListView::sortRows() {
+void ListView::rearrangeRows(const std::function<void(QList<QTreeWidgetItem*>& rows)>& edit) {
     QTreeWidgetItem* current = currentItem();
     const QList<QTreeWidgetItem*> selected = selectedItems();
-    // Detached rows are re-ordered without a model signal per row.
     QList<QTreeWidgetItem*> rows = invisibleRootItem()->takeChildren();
-    const int column = m_sortKey;
-    QList<std::pair<QString, QTreeWidgetItem*>> keyed;
-    keyed.reserve(rows.size());
-    for (QTreeWidgetItem* row : rows)
-        keyed.append({row->text(column), row});
-    if (m_sortOrder == 0)
-        std::stable_sort(keyed.begin(), keyed.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-    else
-        std::stable_sort(keyed.begin(), keyed.end(),
-                         [](const auto& a, const auto& b) { return b.first < a.first; });
-    for (qsizetype i = 0; i < keyed.size(); ++i)
-        rows[i] = keyed[i].second;
+    edit(rows);
     invisibleRootItem()->addChildren(rows);
     if (current)
         setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
     for (QTreeWidgetItem* row : selected)
         row->setSelected(true);
+}
+
+void ListView::sortRows() {
+    const int column = m_sortKey;
+    const bool descending = m_sortOrder != 0;
+    rearrangeRows([column, descending](QList<QTreeWidgetItem*>& rows) {
+        QList<std::pair<QString, QTreeWidgetItem*>> keyed;
+        keyed.reserve(rows.size());
+        for (QTreeWidgetItem* row : std::as_const(rows))
+            keyed.append({row->text(column), row});
+        std::stable_sort(keyed.begin(), keyed.end(), [descending](const auto& a, const auto& b) {
+            return descending ? b.first < a.first : a.first < b.first;
+        });
+        for (qsizetype i = 0; i < keyed.size(); ++i)
+            rows[i] = keyed[i].second;
+    });
 }
 
 } // namespace imagelist

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QTreeWidget>
+
+#include <functional>
 
 namespace imagelist {
 
@@ -26,6 +29,12 @@ public:
     // The Tag of a row (column 0) or of one of its sub-items.
     static QString tag(const QTreeWidgetItem* item, int column = 0);
     static void setTag(QTreeWidgetItem* item, const QString& tag, int column = 0);
+
+    // Takes the rows out of the list, lets edit change their cells and order,
+    // and puts them back; the current and the selected rows stay so. Cells of
+    // detached rows change without a model signal each, which makes editing
+    // every row of a long list cheap.
+    void rearrangeRows(const std::function<void(QList<QTreeWidgetItem*>& rows)>& edit);
 
 private:
     void sortRows();
