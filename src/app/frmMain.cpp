@@ -32,23 +32,6 @@ QRect twips(int left, int top, int width, int height) {
                  layout::toPixels(height));
 }
 
-// Tahoma where installed, else a sans-serif font of about its width, of the
-// same size and weight, so the captions fit their design widths.
-QFont tahoma(double pointSize, bool bold) {
-    static const bool substituted = [] {
-        QFont::insertSubstitutions(QStringLiteral("Tahoma"),
-                                   {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                                    QStringLiteral("DejaVu Sans")});
-        return true;
-    }();
-    Q_UNUSED(substituted);
-    QFont font(QStringLiteral("Tahoma"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(pointSize);
-    font.setBold(bold);
-    return font;
-}
-
 int buttonSet(Qt::MouseButton button) {
     switch (button) {
     case Qt::LeftButton:
@@ -87,7 +70,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Kalvara"));
     setWindowIcon(QIcon(QStringLiteral(":/kalvara.xpm")));
-    setFont(tahoma(11.25, true));
+    setFont(modGlobal::tahoma(11.25, true));
     resize(layout::toPixels(13245), layout::toPixels(13005));
     createControls();
     wireHandlers();
@@ -132,7 +115,7 @@ void frmMain::createControls() {
     lvwList->setRootIsDecorated(false);
     lvwList->setUniformRowHeights(true);
     lvwList->setSelectionMode(QAbstractItemView::SingleSelection);
-    lvwList->setFont(tahoma(21.75, true));
+    lvwList->setFont(modGlobal::tahoma(21.75, true));
     lvwList->header()->setFont(font());
 
     prgBar = new QProgressBar(picMain);

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFont>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -221,6 +222,23 @@ Answer MsgBox(const QString& text, Icon icon, Buttons buttons, Answer defaultBut
     if (g_handler)
         return g_handler(m);
     return showQMessageBox(m);
+}
+
+// ---------------------------------------------------------------- fonts
+
+QFont tahoma(double pointSize, bool bold) {
+    static const bool substituted = [] {
+        QFont::insertSubstitutions(QStringLiteral("Tahoma"),
+                                   {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                                    QStringLiteral("DejaVu Sans")});
+        return true;
+    }();
+    Q_UNUSED(substituted);
+    QFont font(QStringLiteral("Tahoma"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
 }
 
 // ---------------------------------------------------------------- failures

@@ -8,6 +8,7 @@
 #include <functional>
 #include <stdexcept>
 
+class QFont;
 class QWidget;
 
 // Shared state of the whole program: workspace root, file-system service,
@@ -102,6 +103,13 @@ MessageHandler setMessageHandler(MessageHandler handler);
 
 Answer MsgBox(const QString& text, Icon icon = Icon::None, Buttons buttons = Buttons::Ok,
               Answer defaultButton = Answer::Ok, const QString& title = kAppTitle);
+
+// ---------------------------------------------------------------- fonts
+
+// Tahoma where installed, else a sans-serif font of about its width (Liberation
+// Sans, Arial, DejaVu Sans) of the same size and weight, so captions fit the
+// design widths.
+QFont tahoma(double pointSize, bool bold);
 
 // ---------------------------------------------------------------- failures
 

@@ -26,15 +26,6 @@ QRect twips(int left, int top, int width, int height) {
     return QRect(px(left), px(top), px(width), px(height));
 }
 
-// Tahoma where installed, else a sans-serif font of the same size and weight.
-QFont tahoma(double pointSize, bool bold) {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(pointSize);
-    font.setBold(bold);
-    return font;
-}
-
 // Runs one step of a handler; a failure is reported as a critical message
 // naming the operation, its cause and what became of the file.
 bool runStep(const QString& operation, const QString& note, const std::function<void()>& step) {
@@ -63,7 +54,7 @@ frmNoDCM::frmNoDCM(QWidget* owner, imaging::DicomViewer* dvIMG,
       m_previewShown(std::move(previewShown)) {
     setObjectName(QStringLiteral("frmNoDCM"));
     setWindowTitle(QStringLiteral("Bild importieren"));
-    setFont(tahoma(9.75, false));
+    setFont(modGlobal::tahoma(9.75, false));
     setFixedSize(px(3945), px(4530));
     createControls();
     connect(tmrWork, &QTimer::timeout, this, [this] { tmrWork_Timer(); });
@@ -87,8 +78,8 @@ void frmNoDCM::createControls() {
         t->setFont(font);
         return t;
     };
-    const QFont caption = tahoma(11.25, true);
-    const QFont input = tahoma(11.25, false);
+    const QFont caption = modGlobal::tahoma(11.25, true);
+    const QFont input = modGlobal::tahoma(11.25, false);
 
     lblInfo = label("lblInfo", QStringLiteral("Bild X von Y"), twips(225, 225, 3495, 270), caption);
     lblInfo->setAlignment(Qt::AlignCenter);
@@ -118,7 +109,7 @@ void frmNoDCM::createControls() {
     cmdImport = new QPushButton(QStringLiteral("Importieren"), this);
     cmdImport->setObjectName(QStringLiteral("cmdImport"));
     cmdImport->setGeometry(twips(180, 3600, 3570, 735));
-    cmdImport->setFont(tahoma(9.75, true));
+    cmdImport->setFont(modGlobal::tahoma(9.75, true));
     cmdImport->setDefault(true);
     cmdImport->setProperty("Tag", QString());
 

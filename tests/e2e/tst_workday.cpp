@@ -1,0 +1,259 @@
+// The operator's work in the real main window, offscreen, through its own
+// controls: measuring and saving, and a whole day from import to archive.
+#include "DemoWorkspace.h"
+#include "DicomFixtures.h"
+#include "DicomViewer.h"
+#include "ImportDialog.h"
+#include "ListView.h"
+#include "TestSupport.h"
+#include "frmMain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDirIterator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QStringList rowTexts(const imagelist::ListView* list, int column = 0) {
+    QStringList texts;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        texts << list->topLevelItem(i)->text(column);
+    return texts;
+}
+
+QTreeWidgetItem* rowFor(const imagelist::ListView* list, const QString& number) {
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->text(0) == number)
+            return list->topLevelItem(i);
+    return nullptr;
+}
+
+// Every DICOM file below a folder, by name.
+QStringList dicomFiles(const QString& folder) {
+    QStringList files;
+    QDirIterator it(folder, {QStringLiteral("*.dcm")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next().mid(folder.size());
+    files.sort();
+    return files;
+}
+
+} // namespace
+
+class tst_workday : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void measureAndSave();
+    void wholeDay();
+
+private:
+    void choose(frmMain& w, const QString& entry);
+    void clickRow(frmMain& w, const QString& number, Qt::MouseButton button = Qt::LeftButton);
+    void clickImage(frmMain& w, int x, int y, Qt::MouseButton button = Qt::LeftButton);
+    void setStartLine(frmMain& w, int y);
+};
+
+void tst_workday::initTestCase() {
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+}
+
+void tst_workday::choose(frmMain& w, const QString& entry) {
+    const int index = w.cboDone->findText(entry);
+    QVERIFY2(index >= 0, qPrintable(entry));
+    w.cboDone->setCurrentIndex(index);
+    Q_EMIT w.cboDone->activated(index);
+}
+
+void tst_workday::clickRow(frmMain& w, const QString& number, Qt::MouseButton button) {
+    QTreeWidgetItem* row = rowFor(w.lvwList, number);
+    QVERIFY2(row, qPrintable(number));
+    QTest::mouseClick(w.lvwList->viewport(), button, {}, w.lvwList->visualItemRect(row).center());
+    QCOMPARE(w.lvwList->currentItem(), row);
+}
+
+void tst_workday::clickImage(frmMain& w, int x, int y, Qt::MouseButton button) {
+    // The centre of the image pixel, wherever the viewer puts it.
+    const QPointF at = w.dvIMG->imageToWidget(QPointF(x + 0.5, y + 0.5));
+    QTest::mouseClick(w.dvIMG, button, {}, at.toPoint());
+}
+
+void tst_workday::setStartLine(frmMain& w, int y) {
+    QTest::mouseDClick(w.picStartLine, Qt::LeftButton);
+    QCOMPARE(w.cursor().shape(), Qt::CrossCursor);
+    clickImage(w, 5, y);
+    QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+}
+
+void tst_workday::measureAndSave() {
+    TestWorkspace ws;
+    MessageRecorder messages;
+    ws.mkpath("/Messungen/Messung/Original");
+    fixtures::writeDicom(ws.path("/Messungen/Messung/Original/a.dcm"),
+                         fixtures::DicomSpec{"17", {}, "0.2\\0.2", "20261205", 400, 400});
+    fixtures::writeDicom(ws.path("/Messungen/Messung/Original/b.dcm"),
+                         fixtures::DicomSpec{"5", {}, {}, "20261205", 400, 400});
+    frmMain w;
+    QVERIFY(w.Form_Load());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    choose(w, "- Aktuelle Messung -");
+    QCOMPARE(rowTexts(w.lvwList), (QStringList{"5", "17"}));
+    QVERIFY(w.cmdCloseStudy->isEnabled());
+
+    clickRow(w, "17");
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kalvara | 17  (0.2)"));
+    QCOMPARE(w.dvIMG->tag(), QStringLiteral("ORIGINAL"));
+    QVERIFY(w.cmdSave->isEnabled() && w.chkEdit->isEnabled() && w.cmdDelete->isEnabled());
+    QCOMPARE(w.cmdCloseStudy->property("Tag").toString(), QStringLiteral("20261205"));
+
+    setStartLine(w, 100);
+    QFile settings(ws.path("/Settings.ini"));
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QVERIFY(settings.readAll().contains("StartLine=100"));
+
+    imaging::Image& image = w.dvIMG->images().item(1);
+    clickImage(w, 40, 250);
+    QCOMPARE(image.labels().count(), 2);
+    const imaging::Label& line = image.labels().item(1);
+    QCOMPARE(line.kind, int(imaging::Label::Line));
+    QCOMPARE(line.left, 40);
+    QCOMPARE(line.top, 100);
+    QCOMPARE(line.height, 150);
+    QCOMPARE(line.colour, 255u);
+    const imaging::Label& text = image.labels().item(2);
+    QCOMPARE(text.kind, int(imaging::Label::Text));
+    QCOMPARE(text.text, QStringLiteral("30 mm"));
+    QCOMPARE(QPoint(text.left, text.top), QPoint(40, 250));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("30"));
+
+    clickImage(w, 40, 160);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("12"));
+    clickImage(w, 40, 160, Qt::RightButton);
+    QCOMPARE(image.labels().count(), 2);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString());
+
+    // Enter in the window saves: the default button.
+    QTest::keyClick(&w, Qt::Key_Return);
+    QVERIFY(QFileInfo::exists(ws.path("/Messungen/Messung/Gemessen/17.dcm")));
+    QCOMPARE(rowFor(w.lvwList, "17")->text(1), QStringLiteral("X"));
+    QCOMPARE(messages.count(), 0);
+
+    clickRow(w, "17", Qt::RightButton);
+    QCOMPARE(w.dvIMG->tag(), QString());
+    QVERIFY(!w.cmdSave->isEnabled() && !w.chkEdit->isEnabled() && !w.cmdDelete->isEnabled());
+    const QImage copy = w.dvIMG->images().item(1).displayImage();
+    int red = 0;
+    for (int y = 105; y < 245; ++y) {
+        const QColor c = copy.pixelColor(40, y);
+        red += c.red() > 200 && c.green() < 80 && c.blue() < 80;
+    }
+    QVERIFY2(red > 130, qPrintable(QString::number(red)));
+    // A click on the copy measures nothing.
+    clickImage(w, 60, 200);
+    QCOMPARE(w.dvIMG->images().item(1).labels().count(), 0);
+}
+
+void tst_workday::wholeDay() {
+    TestWorkspace ws;
+    MessageRecorder messages(modGlobal::Answer::Yes);
+    // The scanner's day: five images of 4 December 2026; two bitmaps to import.
+    QVERIFY(demo::fillWorkspace(ws.root(), QDate(2026, 12, 4)));
+    const int imagesAtStart = dicomFiles(ws.root()).size() + ws.fileNames("/NoDCM").size();
+    QCOMPARE(imagesAtStart, 7);
+
+    frmMain w;
+    QVERIFY(w.Form_Load());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    // Import both bitmaps for 5 December, from inside the modal dialog.
+    bool imported = false;
+    QTimer::singleShot(0, this, [&] {
+        auto* dialog = qobject_cast<importer::frmNoDCM*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        QTRY_COMPARE(dialog->lblInfo->text(), QStringLiteral("Bild 1 von 2"));
+        dialog->dtpStudyDate->setDate(QDate(2026, 12, 5));
+        dialog->txtPixelSpacing->setText(QStringLiteral("0.2\\0.2"));
+        dialog->txtNumber->setText(QStringLiteral("301"));
+        QTest::mouseClick(dialog->cmdImport, Qt::LeftButton);
+        QTRY_COMPARE(dialog->lblInfo->text(), QStringLiteral("Bild 2 von 2"));
+        dialog->txtNumber->setText(QStringLiteral("302"));
+        QTest::keyClick(dialog->txtNumber, Qt::Key_Return);
+        imported = true;
+    });
+    choose(w, "- Externe Bilder -");
+    QVERIFY(imported);
+    QVERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(ws.fileNames("/NoDCM"), QStringList());
+    QCOMPARE(ws.fileNames("/Messungen/Messung_2026.12.05/Original").size(), 2);
+    QVERIFY(w.cboDone->findText("2026.12.05") >= 2);
+
+    // Measure two images and save them.
+    choose(w, "- Aktuelle Messung -");
+    QCOMPARE(rowTexts(w.lvwList), (QStringList{"5", "17", "42", "118", "230"}));
+    setStartLine(w, 80);
+    for (const QString& number : {QStringLiteral("17"), QStringLiteral("42")}) {
+        clickRow(w, number);
+        clickImage(w, 300, 180);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("20"));
+        QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+    }
+    QCOMPARE(rowTexts(w.lvwList, 1), (QStringList{"-", "X", "X", "-", "-"}));
+
+    // Renumber 118 to 119.
+    clickRow(w, "118");
+    QTest::mouseClick(w.chkEdit, Qt::LeftButton);
+    QVERIFY(w.txtEdit->isEnabled() && w.cmdEdit->isEnabled());
+    w.txtEdit->setText(QStringLiteral("119"));
+    QTest::mouseClick(w.cmdEdit, Qt::LeftButton);
+    QVERIFY(rowFor(w.lvwList, "119"));
+    QVERIFY(!w.chkEdit->isChecked());
+
+    // Delete 230 after the confirmation.
+    clickRow(w, "230");
+    QTest::mouseClick(w.cmdDelete, Qt::LeftButton);
+    QCOMPARE(messages.last().text, QStringLiteral("Wollen Sie das Bild mit der Nummer \r\n\r\n230"
+                                                  "\r\n\r\nwirklich löschen?"));
+    QCOMPARE(rowTexts(w.lvwList), (QStringList{"5", "17", "42", "119"}));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kalvara"));
+
+    // Archive the day under the study date of the image shown last.
+    clickRow(w, "5");
+    QTest::mouseClick(w.cmdCloseStudy, Qt::LeftButton);
+    QCOMPARE(w.lvwList->topLevelItemCount(), 0);
+    QCOMPARE(w.dvIMG->images().count(), 0);
+    QVERIFY(!QFileInfo::exists(ws.path("/Messungen/Messung")));
+
+    choose(w, "2026.12.04");
+    QVERIFY(!w.cmdCloseStudy->isEnabled());
+    QCOMPARE(rowTexts(w.lvwList), (QStringList{"5", "17", "42", "119"}));
+    QCOMPARE(rowTexts(w.lvwList, 1), (QStringList{"-", "X", "X", "-"}));
+    choose(w, "2026.12.05");
+    QCOMPARE(rowTexts(w.lvwList), (QStringList{"301", "302"}));
+
+    // Every file is where it belongs, and no image was lost.
+    const QString day = ws.path("/Messungen/Messung_2026.12.04");
+    QCOMPARE(ws.fileNames("/Messungen/Messung_2026.12.04/Original").size(), 4);
+    QCOMPARE(ws.fileNames("/Messungen/Messung_2026.12.04/Papierkorb").size(), 1);
+    QCOMPARE(ws.fileNames("/Messungen/Messung_2026.12.04/Gemessen"),
+             (QStringList{"17.dcm", "42.dcm"}));
+    const QStringList unmeasured =
+        dicomFiles(ws.root()).filter(QRegularExpression("/(Original|Papierkorb)/"));
+    QCOMPARE(unmeasured.size(), imagesAtStart);
+    // Only the confirmation was asked; nothing failed.
+    QCOMPARE(messages.count(), 1);
+}
+
+QTEST_MAIN(tst_workday)
+#include "tst_workday.moc"
