@@ -114,8 +114,8 @@ int benchList(int count) {
     window.LoadImageList();
     const qint64 listNs = timer.nsecsElapsed();
     if (window.lvwList->topLevelItemCount() != count || messages != 0) {
-        std::fprintf(stderr, "Die Liste hat %d statt %d Zeilen.\n",
-                     window.lvwList->topLevelItemCount(), count);
+        std::fprintf(stderr, "Die Liste hat %d statt %d Zeilen, %d Meldungen.\n",
+                     window.lvwList->topLevelItemCount(), count, messages);
         return 1;
     }
 
