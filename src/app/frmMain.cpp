@@ -201,13 +201,13 @@ bool frmMain::Form_Load() {
     return true;
 }
 
+bool frmMain::LoadImageList() {
+    return imagelist::LoadImageList(lvwList, prgBar, strCurrentFolder);
+}
+
 void frmMain::CheckDoneFolders() {
     modGlobal::guarded(QStringLiteral("Das Einlesen der Messungen"),
                        [this] { folders::CheckDoneFolders(cboDone); });
-}
-
-void frmMain::LoadImageList() {
-    imagelist::LoadImageList(lvwList, prgBar, strCurrentFolder);
 }
 
 void frmMain::cboDone_Click() {
@@ -220,8 +220,8 @@ void frmMain::cboDone_Click() {
         // that does not exist.
         if (!modGlobal::fso().FolderExists(strCurrentFolder))
             lvwList->clear();
-        LoadImageList();
-        if (lvwList->topLevelItemCount() > 0)
+        // A load superseded by a newer choice leaves the button to that one.
+        if (LoadImageList() && lvwList->topLevelItemCount() > 0)
             cmdCloseStudy->setEnabled(true);
     } else if (entry == folders::kExternalEntry) {
         importer::openImportDialog(

@@ -37,7 +37,8 @@ public:
     bool Form_Load();
     // Rebuilds the folder selector; failures are reported, never thrown.
     void CheckDoneFolders();
-    void LoadImageList();
+    // False when a newer load superseded this one before it finished.
+    bool LoadImageList();
 
     // Handlers, public so the benchmark and tests can drive them as the
     // operator would.
