@@ -1,10 +1,15 @@
-// Timed runs over generated data. "--list N" writes N ultrasound-sized DICOM
-// images into a temporary measurement folder and times loading the image
-// list of the main window against reading the same files whole and against
-// the floor of opening each file and reading its first 4 KB.
+// Timed runs over generated data, each against a baseline of the same run.
+// "--list N" writes N ultrasound-sized DICOM images into a temporary
+// measurement folder and times loading the image list of the main window
+// against reading the same files whole and against the floor of opening each
+// file and reading its first 4 KB. "--show N" times N row clicks until the
+// viewer has painted against reading the same files whole; "--save N" times
+// N saves of a copy with two measurements against plain writes of the
+// unmeasured image to new files.
 
 #include "Imaging.h"
 #include "ListView.h"
+#include "Viewer.h"
 #include "frmMain.h"
 #include "modGlobal.h"
 
@@ -13,8 +18,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -23,8 +30,12 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 
 int usage() {
-    std::fprintf(stderr, "Aufruf: kalvara-bench --list N   (N > 0)\n");
+    std::fprintf(stderr, "Aufruf: kalvara-bench [--list N] [--show N] [--save N]   (N > 0)\n");
     return 2;
+}
+
+double perItemMs(qint64 ns, int count) {
+    return ns / 1e6 / count;
 }
 
 // An 8-bit grey bitmap as the import dialog receives it.
@@ -85,50 +96,77 @@ void readPrefixes(const QStringList& paths, qint64 bytes) {
     }
 }
 
-int benchList(int count) {
+// A workspace with count images in its current measurement, the main window
+// showing its list, and every file in the page cache.
+struct Bench {
     QTemporaryDir root;
-    if (!root.isValid()) {
-        std::fprintf(stderr, "Kein temporärer Ordner: %s\n", qPrintable(root.errorString()));
-        return 1;
-    }
-    modGlobal::setWorkspaceRoot(root.path());
-    int messages = 0;
-    modGlobal::setMessageHandler([&messages](const modGlobal::Message& m) {
-        ++messages;
-        std::fprintf(stderr, "Meldung: %s\n", qPrintable(m.text));
-        return modGlobal::Answer::Ok;
-    });
-    const QString folder = root.path() + QStringLiteral("/Messungen/Messung");
-    QDir().mkpath(folder + QStringLiteral("/Original"));
-    QDir().mkpath(folder + QStringLiteral("/Gemessen"));
-    const QStringList paths = writeImages(folder, writeBitmap(root.path()), count);
-
-    // Every timed pass below finds the files in the page cache.
-    readWhole(paths);
-
+    QString folder;
+    QStringList paths;
     frmMain window;
-    window.show();
-    window.strCurrentFolder = folder;
+    int messages = 0;
+
+    explicit Bench(int count) {
+        if (!root.isValid())
+            throw imaging::ImagingError(QStringLiteral("Kein temporärer Ordner."));
+        modGlobal::setWorkspaceRoot(root.path());
+        modGlobal::setMessageHandler([this](const modGlobal::Message& m) {
+            ++messages;
+            std::fprintf(stderr, "Meldung: %s\n", qPrintable(m.text));
+            return modGlobal::Answer::Ok;
+        });
+        folder = root.path() + QStringLiteral("/Messungen/Messung");
+        QDir().mkpath(folder + QStringLiteral("/Original"));
+        QDir().mkpath(folder + QStringLiteral("/Gemessen"));
+        paths = writeImages(folder, writeBitmap(root.path()), count);
+        readWhole(paths);
+        window.show();
+        window.strCurrentFolder = folder;
+    }
+
+    bool load() {
+        window.LoadImageList();
+        if (window.lvwList->topLevelItemCount() == paths.size() && messages == 0)
+            return true;
+        std::fprintf(stderr, "Die Liste hat %d statt %lld Zeilen, %d Meldungen.\n",
+                     window.lvwList->topLevelItemCount(), static_cast<long long>(paths.size()),
+                     messages);
+        return false;
+    }
+
+    // A left click on row i as the operator does it, then the viewer painted.
+    void clickRow(int i) {
+        QTreeWidgetItem* row = window.lvwList->topLevelItem(i);
+        window.lvwList->setCurrentItem(row);
+        const QPointF at = window.lvwList->visualItemRect(row).center();
+        QMouseEvent release(QEvent::MouseButtonRelease, at,
+                            window.lvwList->viewport()->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.lvwList->viewport(), &release);
+        window.dvIMG->repaint();
+    }
+
+    qint64 readAllWhole() const {
+        QElapsedTimer timer;
+        timer.start();
+        imaging::ImageCollection collection;
+        for (const QString& path : paths) {
+            collection.clear();
+            collection.readFile(path);
+        }
+        return timer.nsecsElapsed();
+    }
+};
+
+int benchList(int count) {
+    Bench bench(count);
     QElapsedTimer timer;
     timer.start();
-    window.LoadImageList();
-    const qint64 listNs = timer.nsecsElapsed();
-    if (window.lvwList->topLevelItemCount() != count || messages != 0) {
-        std::fprintf(stderr, "Die Liste hat %d statt %d Zeilen, %d Meldungen.\n",
-                     window.lvwList->topLevelItemCount(), count, messages);
+    if (!bench.load())
         return 1;
-    }
-
+    const qint64 listNs = timer.nsecsElapsed();
+    const qint64 wholeNs = bench.readAllWhole();
     timer.restart();
-    imaging::ImageCollection collection;
-    for (const QString& path : paths) {
-        collection.clear();
-        collection.readFile(path);
-    }
-    const qint64 wholeNs = timer.nsecsElapsed();
-
-    timer.restart();
-    readPrefixes(paths, 4096);
+    readPrefixes(bench.paths, 4096);
     const qint64 prefixNs = timer.nsecsElapsed();
 
     std::printf("list %d files: %.0f ms, whole-file reads: %.0f ms, 4 KB reads: %.0f ms, "
@@ -138,22 +176,82 @@ int benchList(int count) {
     return 0;
 }
 
+int benchShow(int count) {
+    Bench bench(count);
+    if (!bench.load())
+        return 1;
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < count; ++i)
+        bench.clickRow(i);
+    const qint64 showNs = timer.nsecsElapsed();
+    if (bench.window.dvIMG->tag() != QStringLiteral("ORIGINAL") || bench.messages != 0)
+        return 1;
+    const qint64 wholeNs = bench.readAllWhole();
+    std::printf("show %d images: %.2f ms per image, whole-file reads: %.2f ms per image, "
+                "ratio: %.2f\n",
+                count, perItemMs(showNs, count), perItemMs(wholeNs, count),
+                static_cast<double>(showNs) / static_cast<double>(wholeNs));
+    return 0;
+}
+
+int benchSave(int count) {
+    Bench bench(count);
+    if (!bench.load())
+        return 1;
+    const viewer::Controls controls = bench.window.controls();
+    QDir().mkpath(bench.root.path() + QStringLiteral("/plain"));
+    qint64 saveNs = 0;
+    qint64 writeNs = 0;
+    QElapsedTimer timer;
+    for (int i = 0; i < count; ++i) {
+        bench.clickRow(i);
+        viewer::dvIMG_MouseEvent(controls, 1, 0, 100, 300);
+        viewer::dvIMG_MouseEvent(controls, 1, 0, 300, 400);
+        timer.start();
+        viewer::cmdSave_Click(controls);
+        saveNs += timer.nsecsElapsed();
+        timer.start();
+        bench.window.dvIMG->images().item(1).write(
+            bench.root.path() + QStringLiteral("/plain/%1.dcm").arg(i), true);
+        writeNs += timer.nsecsElapsed();
+    }
+    if (bench.messages != 0)
+        return 1;
+    std::printf("save %d copies: %.2f ms per copy, plain writes: %.2f ms per image, "
+                "ratio: %.2f\n",
+                count, perItemMs(saveNs, count), perItemMs(writeNs, count),
+                static_cast<double>(saveNs) / static_cast<double>(writeNs));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    imaging::initialise();
     const QStringList args = QCoreApplication::arguments();
-    bool ok = false;
-    const int count =
-        args.size() == 3 && args[1] == QStringLiteral("--list") ? args[2].toInt(&ok) : 0;
-    if (!ok || count <= 0)
+    if (args.size() < 3 || args.size() % 2 == 0)
         return usage();
-    try {
-        return benchList(count);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        return 1;
+    const QList<std::pair<QString, int (*)(int)>> runs = {{QStringLiteral("--list"), benchList},
+                                                          {QStringLiteral("--show"), benchShow},
+                                                          {QStringLiteral("--save"), benchSave}};
+    for (int i = 1; i < args.size(); i += 2) {
+        bool ok = false;
+        const int count = args[i + 1].toInt(&ok);
+        const auto run = std::find_if(runs.begin(), runs.end(),
+                                      [&](const auto& r) { return r.first == args[i]; });
+        if (!ok || count <= 0 || run == runs.end())
+            return usage();
+        try {
+            if (const int result = run->second(count); result != 0)
+                return result;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return 1;
+        }
     }
+    return 0;
 }
