@@ -448,7 +448,7 @@ void Image::write(const QString& path, bool flag) const {
         throw ImagingError(writeError(
             path, QStringLiteral("der Ordner %1 existiert nicht").arg(detail::quoted(folder))));
     }
-    // With the flag: a Part 10 file with file meta information. Without: the
+    // With the flag: a DICOM file with file meta information. Without: the
     // bare data set in the default transfer syntax, readable without meta.
     const E_TransferSyntax transferSyntax =
         flag ? EXS_LittleEndianExplicit : EXS_LittleEndianImplicit;

@@ -137,8 +137,9 @@ public:
     // 8-bit RGB, a new SOP Instance UID, DERIVED\SECONDARY.
     Image saveImage(bool flag) const;
 
-    // Writes a Part 10 file, Explicit VR Little Endian, through a temporary
-    // file in the target folder that replaces the target only when complete.
+    // Writes a DICOM file with file meta information, Explicit VR Little
+    // Endian, through a temporary file in the target folder that replaces
+    // the target only when complete.
     void write(const QString& path, bool flag) const;
 
     // Calibration of a vertical line from (x, y1) to (x, y2): mm per pixel,
