@@ -8,10 +8,11 @@
 
 namespace fixtures {
 
+// Every member has an initializer, so designated initializers may leave any out.
 struct DicomSpec {
-    QString patientId;
-    QString sopInstanceUid; // empty: generated
-    QString pixelSpacing;   // empty: absent
+    QString patientId{};
+    QString sopInstanceUid{}; // empty: generated
+    QString pixelSpacing{};   // empty: absent
     QString studyDate = "20261205";
     int width = 64;
     int height = 48;
@@ -19,56 +20,36 @@ struct DicomSpec {
 
 // An 8-bit MONOCHROME2 ultrasound image, Part 10, Explicit VR Little Endian,
 // whose pixels are patternValue().
-void writeDicom(const QString& path, const DicomSpec& spec);
+void writeDicom(const QString& path, const DicomSpec& image);
 
-// Richer variants for the imaging tests.
-enum class Encoding {
-    ExplicitLittle,
-    ImplicitLittle,
-    ExplicitBig,
-    Deflated,
-    Rle,
-    JpegBaseline,
-    JpegExtended,
-    JpegLossless,
-    JpegLs,
-    WithoutMeta,  // bare data set, Implicit VR Little Endian
-    Jpeg2000Fake, // JPEG 2000 transfer syntax around bytes no decoder reads
-};
+enum class Encoding { ExplicitLittle, ExplicitBig, Rle, JpegBaseline, JpegLs };
+enum class Colour { Monochrome2, Rgb };
 
-enum class Colour { Monochrome2, Monochrome1, Rgb, YbrFull, YbrFull422, Palette };
-
-// One entry of the Sequence of Ultrasound Regions (0018,6011).
+// One entry of the Sequence of Ultrasound Regions; units 3 are cm.
 struct UsRegion {
-    int x0 = 0;
-    int y0 = 0;
-    int x1 = 0;
-    int y1 = 0;
-    int unitsY = 3; // 3: cm
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0, unitsY = 3;
     double deltaY = 0.05;
 };
 
+// The image above in other encodings and colour models.
 struct VariantSpec {
-    DicomSpec base;
+    DicomSpec base{.patientId = "4711"};
     Encoding encoding = Encoding::ExplicitLittle;
     Colour colour = Colour::Monochrome2;
-    int bitsStored = 8; // 8, or 12 in 16-bit words (patternValue() * 16)
-    int frames = 1;     // frame 2 onwards hold the inverted pattern
+    bool sixteenBit = false; // 12 bits stored: patternValue() * 16
+    int frames = 1;          // later frames hold the inverted pattern
     bool pixelData = true;
-    QString characterSet; // "ISO_IR 100": texts are written as Latin-1
-    QString patientName;  // empty: patientId^patientId
-    QString windowCenter;
-    QString windowWidth;
-    QList<UsRegion> regions;
+    QString characterSet{}; // "ISO_IR 100": the Patient ID is written as Latin-1
+    QList<UsRegion> regions{};
 };
 
-void writeDicom(const QString& path, const VariantSpec& spec);
+// Named apart from writeDicom so that writeDicom(path, {...}) stays unambiguous.
+void writeVariant(const QString& path, const VariantSpec& variant);
 
 // The grey value of frame 1 at (x, y): a diagonal gradient from 0 at the
 // top-left to 255 at the bottom-right corner.
 int patternValue(int x, int y, int width, int height);
-// The colour of frame 1 at (x, y) for the colour variants (the palette
-// variant shows (v, 255 - v, 255) for the grey value v).
+// The colour of frame 1 at (x, y) in the RGB variants.
 QRgb patternColour(int x, int y, int width, int height);
 
 // Uncompressed Windows bitmaps for the import tests.
@@ -80,8 +61,8 @@ struct BmpSpec {
     int height = 7;
 };
 
-void writeBmp(const QString& path, const BmpSpec& spec);
+void writeBmp(const QString& path, const BmpSpec& bitmap);
 // The colour of pixel (x, y) of such a bitmap (row 0 on top).
-QRgb bmpColour(const BmpSpec& spec, int x, int y);
+QRgb bmpColour(const BmpSpec& bitmap, int x, int y);
 
 } // namespace fixtures
