@@ -162,6 +162,13 @@ void tst_workday::measureAndSave() {
     // A click on the copy measures nothing.
     clickImage(w, 60, 200);
     QCOMPARE(w.dvIMG->images().item(1).labels().count(), 0);
+
+    // Choosing a folder again leaves the commands off for the image still shown.
+    clickRow(w, "5");
+    QVERIFY(w.cmdSave->isEnabled());
+    choose(w, "- Aktuelle Messung -");
+    QVERIFY(!w.cmdSave->isEnabled() && !w.chkEdit->isEnabled() && !w.cmdDelete->isEnabled());
+    QCOMPARE(w.dvIMG->tag(), QString());
 }
 
 void tst_workday::wholeDay() {
