@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -184,12 +185,21 @@ void tst_workday::wholeDay() {
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
 
-    // Import both bitmaps for 5 December, from inside the modal dialog.
+    // Import both bitmaps for 5 December, from inside the modal dialog. Its
+    // preview in the viewer switches off the commands of the image shown before.
+    choose(w, "- Aktuelle Messung -");
+    clickRow(w, "17");
     bool imported = false;
     QTimer::singleShot(0, this, [&] {
         auto* dialog = qobject_cast<importer::frmNoDCM*>(QApplication::activeModalWidget());
         QVERIFY(dialog);
+        // A failed check closes the dialog, so the test fails instead of hanging.
+        const auto closeOnFailure = qScopeGuard([&] {
+            if (!imported)
+                dialog->close();
+        });
         QTRY_COMPARE(dialog->lblInfo->text(), QStringLiteral("Bild 1 von 2"));
+        QVERIFY(!w.cmdSave->isEnabled() && !w.cmdDelete->isEnabled() && w.dvIMG->tag().isEmpty());
         dialog->dtpStudyDate->setDate(QDate(2026, 12, 5));
         dialog->txtPixelSpacing->setText(QStringLiteral("0.2\\0.2"));
         dialog->txtNumber->setText(QStringLiteral("301"));

@@ -120,6 +120,7 @@ private Q_SLOTS:
     void importsEveryBitmap();
     void emptyFolderIsReportedAfterClosing();
     void otherFilesAreSkippedAndClosingLeavesTheRest();
+    void failedWriteKeepsTheBitmapForAnotherTry();
 };
 
 void tst_Import::importsEveryBitmap() {
@@ -171,6 +172,24 @@ void tst_Import::otherFilesAreSkippedAndClosingLeavesTheRest() {
     QCOMPARE(run.ws.fileNames("/NoDCM"), QStringList({"-.dcm", "1.bmp"}));
     QCOMPARE(run.converted().size(), 1);
     verifyConverted(run.converted().first().filePath(), "", {{"Kuh Ä", kGrey}});
+}
+
+void tst_Import::failedWriteKeepsTheBitmapForAnotherTry() {
+    Run run;
+    QFile blocker(run.folder()); // a file where the measurement folder belongs
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    run.open({kGrey});
+    run.import("17", "");
+    QCOMPARE(run.messages.count(), 1);
+    QCOMPARE(run.messages.last().icon, modGlobal::Icon::Critical);
+    QVERIFY(run.dialog->isVisible());
+    QCOMPARE(run.ws.fileNames("/NoDCM"), QStringList{"0.bmp"});
+    QVERIFY(blocker.remove());
+    run.import("17", "");
+    QVERIFY(!run.dialog->isVisible());
+    QCOMPARE(run.converted().size(), 1);
+    QVERIFY(run.ws.fileNames("/NoDCM").isEmpty());
 }
 
 QTEST_MAIN(tst_Import)
