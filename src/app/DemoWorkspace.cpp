@@ -50,10 +50,20 @@ void writeDicom(const QString& bitmapPath, const QString& target, int cowNumber,
 } // namespace
 
 QImage ultrasoundPicture(int width, int height, int seed) {
+    // Speckle is grainy rather than per-pixel noise: draw it at a third of the
+    // size and let smooth scaling spread each grain over a few pixels.
+    std::mt19937 random(static_cast<unsigned>(seed));
+    std::gamma_distribution<double> grain(1.5, 1.0 / 1.5);
+    QImage speckle(width / 3, height / 3, QImage::Format_Grayscale8);
+    for (int y = 0; y < speckle.height(); ++y) {
+        uchar* line = speckle.scanLine(y);
+        for (int x = 0; x < speckle.width(); ++x)
+            line[x] = static_cast<uchar>(std::min(grain(random) * 85.0, 255.0));
+    }
+    speckle = speckle.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+
     QImage picture(width, height, QImage::Format_Grayscale8);
     picture.fill(0);
-    std::mt19937 random(static_cast<unsigned>(seed));
-    std::gamma_distribution<double> speckle(2.0, 0.5);
     const double apexX = width / 2.0;
     const double apexY = -height * 0.08;
     const double radius = height * 1.05;
@@ -61,6 +71,7 @@ QImage ultrasoundPicture(int width, int height, int seed) {
     const double tilt = (seed % 7 - 3) * 0.004;
     for (int y = 0; y < height; ++y) {
         uchar* line = picture.scanLine(y);
+        const uchar* grains = speckle.constScanLine(y);
         for (int x = 0; x < width; ++x) {
             const double dx = x - apexX;
             const double dy = y - apexY;
@@ -69,7 +80,7 @@ QImage ultrasoundPicture(int width, int height, int seed) {
             if (std::abs(angle) > halfAngle || r > radius || r < height * 0.1)
                 continue;
             const double depth = r / radius + tilt * dx / width * 10.0;
-            const double value = layerProfile(depth) * speckle(random) * 150.0;
+            const double value = layerProfile(depth) * grains[x] * 1.8;
             line[x] = static_cast<uchar>(std::clamp(value, 0.0, 255.0));
         }
     }
