@@ -46,33 +46,9 @@ QList<ImportAttribute> importAttributes(const ImportUids& uids, const QString& c
 }
 
 void applyAttributes(imaging::Image& image, const QList<ImportAttribute>& attributes) {
-    for (const ImportAttribute& a : attributes) {
-        switch ((quint32(a.group) << 16) | a.element) {
-        case 0x0020000D:
-            image.setStudyUid(a.value);
-            break;
-        case 0x0020000E:
-            image.setSeriesUid(a.value);
-            break;
-        case 0x00080018:
-            image.setImageUid(a.value);
-            break;
-        case 0x00100010:
-            image.setPatientName(a.value);
-            break;
-        case 0x00100020:
-            image.setImageNumber(a.value);
-            break;
-        case 0x00100030:
-            image.setBirthDate(a.value);
-            break;
-        case 0x00100040:
-            image.setSex(a.value);
-            break;
-        default:
-            image.addAttribute(a.group, a.element, a.value);
-        }
-    }
+    // The image's properties are these same attributes, so one add each sets them all.
+    for (const ImportAttribute& a : attributes)
+        image.addAttribute(a.group, a.element, a.value);
 }
 
 void describeImage(imaging::Image& image, const QString& cowNumber, const QString& pixelSpacing,

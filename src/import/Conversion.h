@@ -33,8 +33,7 @@ struct ImportUids {
 QList<ImportAttribute> importAttributes(const ImportUids& uids, const QString& cowNumber,
                                         const QString& pixelSpacing, const QDateTime& now);
 
-// Sets the attributes in order; those the image has a property for go
-// through the property.
+// Sets the attributes on the image in order.
 void applyAttributes(imaging::Image& image, const QList<ImportAttribute>& attributes);
 
 // Gives an imported bitmap three new UIDs and the attributes above. Throws
