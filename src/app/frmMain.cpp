@@ -194,7 +194,7 @@ bool frmMain::Form_Load() {
     for (const QString& folder : {QStringLiteral("/Messungen"), QStringLiteral("/NoDCM")}) {
         const QString path = modGlobal::workspaceRoot() + folder;
         if (!modGlobal::fso().FolderExists(path))
-            modGlobal::guarded(QStringLiteral("Das Anlegen des Arbeitsordners"),
+            modGlobal::guarded(this, QStringLiteral("Das Anlegen des Arbeitsordners"),
                                [&] { modGlobal::fso().CreateFolder(path); });
     }
     CheckDoneFolders();
@@ -206,7 +206,7 @@ bool frmMain::LoadImageList() {
 }
 
 void frmMain::CheckDoneFolders() {
-    modGlobal::guarded(QStringLiteral("Das Einlesen der Messungen"),
+    modGlobal::guarded(this, QStringLiteral("Das Einlesen der Messungen"),
                        [this] { folders::CheckDoneFolders(cboDone); });
 }
 

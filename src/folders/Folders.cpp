@@ -111,13 +111,15 @@ void cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
     using modGlobal::fso;
     const QString storedDate = cmdCloseStudy->property("Tag").toString();
     if (storedDate.isEmpty()) {
-        modGlobal::MsgBox(QStringLiteral("Sie müssen zunächst ein Bild aus der Studie anwählen."),
+        modGlobal::MsgBox(cmdCloseStudy,
+                          QStringLiteral("Sie müssen zunächst ein Bild aus der Studie anwählen."),
                           modGlobal::Icon::Information);
         return;
     }
     const std::optional<QDate> studyDate = parseDate(storedDate);
     if (!studyDate) {
-        modGlobal::MsgBox(QStringLiteral("Das Aufnahmedatum des Bildes (\u201E%1\u201C) ist kein "
+        modGlobal::MsgBox(cmdCloseStudy,
+                          QStringLiteral("Das Aufnahmedatum des Bildes (\u201E%1\u201C) ist kein "
                                          "gültiges Datum.\nDer Ordner wird nicht archiviert.")
                               .arg(storedDate),
                           modGlobal::Icon::Critical);
@@ -134,20 +136,21 @@ void cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
     lvwList->clear();
 
     if (fso().FolderExists(folder)) {
-        const bool moved = modGlobal::guarded(QStringLiteral("Das Archivieren des Ordners"), [&] {
-            const QString base =
-                messungenPath() + QStringLiteral("/Messung_") + studyDate->toString(kDateFormat);
-            // A file of the name blocks the move as a folder would.
-            const QString target = archiveFolderName(base, [](const QString& path) {
-                return fso().FolderExists(path) || fso().FileExists(path);
+        const bool moved =
+            modGlobal::guarded(cmdCloseStudy, QStringLiteral("Das Archivieren des Ordners"), [&] {
+                const QString base = messungenPath() + QStringLiteral("/Messung_") +
+                                     studyDate->toString(kDateFormat);
+                // A file of the name blocks the move as a folder would.
+                const QString target = archiveFolderName(base, [](const QString& path) {
+                    return fso().FolderExists(path) || fso().FileExists(path);
+                });
+                fso().MoveFolder(folder, target);
             });
-            fso().MoveFolder(folder, target);
-        });
         if (!moved)
             return;
     }
     if (selector)
-        modGlobal::guarded(QStringLiteral("Das Einlesen der Messungen"),
+        modGlobal::guarded(selector, QStringLiteral("Das Einlesen der Messungen"),
                            [&] { CheckDoneFolders(selector); });
 }
 

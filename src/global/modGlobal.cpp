@@ -35,7 +35,10 @@ bool caseInsensitiveLess(const QString& a, const QString& b) {
 }
 
 Answer showQMessageBox(const Message& m) {
-    QMessageBox box;
+    QWidget* window = m.owner ? m.owner->window() : nullptr;
+    QMessageBox box(window);
+    if (window)
+        box.setWindowModality(Qt::WindowModal);
     box.setWindowTitle(m.title);
     box.setText(m.text);
     switch (m.icon) {
@@ -216,9 +219,9 @@ MessageHandler setMessageHandler(MessageHandler handler) {
     return previous;
 }
 
-Answer MsgBox(const QString& text, Icon icon, Buttons buttons, Answer defaultButton,
+Answer MsgBox(QWidget* owner, const QString& text, Icon icon, Buttons buttons, Answer defaultButton,
               const QString& title) {
-    const Message m{title, text, icon, buttons, defaultButton};
+    const Message m{owner, title, text, icon, buttons, defaultButton};
     if (g_handler)
         return g_handler(m);
     return showQMessageBox(m);
@@ -243,18 +246,19 @@ QFont tahoma(double pointSize, bool bold) {
 
 // ---------------------------------------------------------------- failures
 
-void reportFailure(const QString& operation, const QString& cause) {
-    MsgBox(QStringLiteral("%1 ist fehlgeschlagen.\n\n%2").arg(operation, cause), Icon::Critical);
+void reportFailure(QWidget* owner, const QString& operation, const QString& cause) {
+    MsgBox(owner, QStringLiteral("%1 ist fehlgeschlagen.\n\n%2").arg(operation, cause),
+           Icon::Critical);
 }
 
-bool guarded(const QString& operation, const std::function<void()>& step) {
+bool guarded(QWidget* owner, const QString& operation, const std::function<void()>& step) {
     try {
         step();
         return true;
     } catch (const std::exception& e) {
-        reportFailure(operation, QString::fromUtf8(e.what()));
+        reportFailure(owner, operation, QString::fromUtf8(e.what()));
     } catch (...) {
-        reportFailure(operation, QStringLiteral("Unbekannter Fehler."));
+        reportFailure(owner, operation, QStringLiteral("Unbekannter Fehler."));
     }
     return false;
 }

@@ -88,6 +88,9 @@ enum class Buttons { Ok, YesNo };
 enum class Answer { Ok, Yes, No };
 
 struct Message {
+    // The window that raised the message: the box is centred on it and modal
+    // to it. Null only where no window exists yet.
+    QWidget* owner = nullptr;
     QString title;
     QString text;
     Icon icon = Icon::None;
@@ -101,8 +104,9 @@ using MessageHandler = std::function<Answer(const Message&)>;
 // handler. An empty handler restores the QMessageBox.
 MessageHandler setMessageHandler(MessageHandler handler);
 
-Answer MsgBox(const QString& text, Icon icon = Icon::None, Buttons buttons = Buttons::Ok,
-              Answer defaultButton = Answer::Ok, const QString& title = kAppTitle);
+Answer MsgBox(QWidget* owner, const QString& text, Icon icon = Icon::None,
+              Buttons buttons = Buttons::Ok, Answer defaultButton = Answer::Ok,
+              const QString& title = kAppTitle);
 
 // ---------------------------------------------------------------- fonts
 
@@ -114,11 +118,12 @@ QFont tahoma(double pointSize, bool bold);
 // ---------------------------------------------------------------- failures
 
 // Runs one step of a handler. A thrown exception ends the step, a critical
-// message titled "Kalvara" names the operation and the cause, and false is
-// returned so the handler can stop; the program keeps running.
-bool guarded(const QString& operation, const std::function<void()>& step);
+// message titled "Kalvara" on owner's window names the operation and the
+// cause, and false is returned so the handler can stop; the program keeps
+// running.
+bool guarded(QWidget* owner, const QString& operation, const std::function<void()>& step);
 
 // Shows the critical failure message for an operation.
-void reportFailure(const QString& operation, const QString& cause);
+void reportFailure(QWidget* owner, const QString& operation, const QString& cause);
 
 } // namespace modGlobal

@@ -75,7 +75,8 @@ std::optional<QString> sortKeyFor(const QString& text, const QLocale& locale) {
 void SortListViewColumn(int Index, ListView* CurrentListView) {
     QWidget* window = CurrentListView->window();
     if (!modGlobal::LockWindowUpdate(window)) {
-        modGlobal::MsgBox(QStringLiteral("Can't lock window ") +
+        modGlobal::MsgBox(window,
+                          QStringLiteral("Can't lock window ") +
                               QString::number(static_cast<qulonglong>(window->winId())),
                           modGlobal::Icon::Critical);
         return;
@@ -97,12 +98,14 @@ void SortListViewColumn(int Index, ListView* CurrentListView) {
         modGlobal::LockWindowUpdate(nullptr);
     } catch (const SortFailure& failure) {
         modGlobal::LockWindowUpdate(nullptr);
-        modGlobal::MsgBox(QStringLiteral("Runtime error %1: \r\n%2")
+        modGlobal::MsgBox(window,
+                          QStringLiteral("Runtime error %1: \r\n%2")
                               .arg(QString::number(failure.number), failure.description),
                           modGlobal::Icon::Critical);
     } catch (const std::bad_alloc&) {
         modGlobal::LockWindowUpdate(nullptr);
         modGlobal::MsgBox(
+            window,
             QStringLiteral("Runtime error %1: \r\nNicht genügend Speicher.").arg(kErrorOutOfMemory),
             modGlobal::Icon::Critical);
     }
@@ -224,9 +227,9 @@ bool LoadImageList(ListView* lvwList, QProgressBar* prgBar, const QString& strCu
     showList(lvwList, prgBar);
 
     if (!folderProblem.isEmpty())
-        modGlobal::MsgBox(folderProblem, modGlobal::Icon::Warning);
+        modGlobal::MsgBox(lvwList, folderProblem, modGlobal::Icon::Warning);
     else if (!unreadable.isEmpty())
-        modGlobal::MsgBox(unreadableMessage(unreadable), modGlobal::Icon::Warning);
+        modGlobal::MsgBox(lvwList, unreadableMessage(unreadable), modGlobal::Icon::Warning);
     return true;
 }
 

@@ -28,12 +28,13 @@ QRect twips(int left, int top, int width, int height) {
 
 // Runs one step of a handler; a failure is reported as a critical message
 // naming the operation, its cause and what became of the file.
-bool runStep(const QString& operation, const QString& note, const std::function<void()>& step) {
+bool runStep(QWidget* owner, const QString& operation, const QString& note,
+             const std::function<void()>& step) {
     try {
         step();
         return true;
     } catch (const std::exception& e) {
-        modGlobal::reportFailure(operation,
+        modGlobal::reportFailure(owner, operation,
                                  QString::fromUtf8(e.what()) + QStringLiteral("\n\n") + note);
     }
     return false;
@@ -142,12 +143,14 @@ void frmNoDCM::tmrWork_Timer() {
         return;
     if (!m_loadFailure.isEmpty()) {
         done(QDialog::Rejected);
-        modGlobal::reportFailure(QStringLiteral("Das Einlesen der externen Bilder"), m_loadFailure);
+        modGlobal::reportFailure(parentWidget(), QStringLiteral("Das Einlesen der externen Bilder"),
+                                 m_loadFailure);
         return;
     }
     if (m_files.isEmpty()) {
         done(QDialog::Rejected);
-        modGlobal::MsgBox(QStringLiteral("Es befinden sich keine externen Bilder im Verzeichnis."),
+        modGlobal::MsgBox(parentWidget(),
+                          QStringLiteral("Es befinden sich keine externen Bilder im Verzeichnis."),
                           modGlobal::Icon::Information);
         return;
     }
@@ -167,7 +170,7 @@ void frmNoDCM::ImportImage() {
     for (; m_position >= 1 && m_position <= m_files.size(); ++m_position) {
         const modGlobal::FileEntry entry = m_files.at(m_position - 1);
         imaging::Image image;
-        if (!runStep(QStringLiteral("Das Einlesen der Datei „%1“").arg(entry.name),
+        if (!runStep(this, QStringLiteral("Das Einlesen der Datei „%1“").arg(entry.name),
                      kKeep + QStringLiteral(" Sie wird übersprungen."),
                      [&] { image.importBitmap(entry.path, QStringLiteral("BMP")); }))
             continue;
@@ -203,30 +206,30 @@ void frmNoDCM::cmdImport_Click() {
 
     imaging::Image image;
     // A bitmap that has become unreadable since it was presented is skipped.
-    if (!runStep(QStringLiteral("Das Einlesen der Datei „%1“").arg(name),
+    if (!runStep(this, QStringLiteral("Das Einlesen der Datei „%1“").arg(name),
                  kKeep + QStringLiteral(" Sie wird übersprungen."),
                  [&] { image.importBitmap(bitmap, QStringLiteral("BMP")); })) {
         advance();
         return;
     }
-    if (!runStep(QStringLiteral("Das Umwandeln der Datei „%1“").arg(name), kKeep, [&] {
+    if (!runStep(this, QStringLiteral("Das Umwandeln der Datei „%1“").arg(name), kKeep, [&] {
             describeImage(image, txtNumber->text(), txtPixelSpacing->text(),
                           QDateTime::currentDateTime());
         }))
         return;
 
     const QString folder = measurementFolder(modGlobal::workspaceRoot(), dtpStudyDate->date());
-    if (!runStep(QStringLiteral("Das Anlegen des Messordners für „%1“").arg(name), kKeep,
+    if (!runStep(this, QStringLiteral("Das Anlegen des Messordners für „%1“").arg(name), kKeep,
                  [&] { createMeasurementFolder(folder); }))
         return;
     const QString target =
         folder + QStringLiteral("/Original/") + image.imageUid() + QStringLiteral(".dcm");
-    if (!runStep(QStringLiteral("Das Speichern der Datei „%1“ als DICOM-Bild").arg(name), kKeep,
-                 [&] { image.write(target, true); }))
+    if (!runStep(this, QStringLiteral("Das Speichern der Datei „%1“ als DICOM-Bild").arg(name),
+                 kKeep, [&] { image.write(target, true); }))
         return;
     // The image is written: the run moves on even when the bitmap cannot be
     // deleted, so it is not converted twice.
-    runStep(QStringLiteral("Das Löschen der Datei „%1“").arg(name),
+    runStep(this, QStringLiteral("Das Löschen der Datei „%1“").arg(name),
             QStringLiteral("Das DICOM-Bild wurde als „%1“ gespeichert. ").arg(target) + kKeep +
                 QStringLiteral(" Bitte entfernen Sie sie, damit sie nicht ein zweites Mal "
                                "importiert wird."),

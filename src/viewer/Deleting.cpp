@@ -21,7 +21,8 @@ void cmdDelete_Click(const Controls& c) {
     QTreeWidgetItem* row = shownRow(c);
     if (!row) {
         setImageCommands(c, false);
-        modGlobal::MsgBox(QStringLiteral("Bitte wählen Sie das Bild zuerst mit der linken "
+        modGlobal::MsgBox(c.form,
+                          QStringLiteral("Bitte wählen Sie das Bild zuerst mit der linken "
                                          "Maustaste in der Liste aus."),
                           modGlobal::Icon::Information);
         return;
@@ -30,7 +31,7 @@ void cmdDelete_Click(const Controls& c) {
     const QString question = QStringLiteral("Wollen Sie das Bild mit der Nummer ") +
                              QStringLiteral("\r\n\r\n") + c.txtEdit->text() +
                              QStringLiteral("\r\n\r\n") + QStringLiteral("wirklich löschen?");
-    if (modGlobal::MsgBox(question, modGlobal::Icon::Question, modGlobal::Buttons::YesNo,
+    if (modGlobal::MsgBox(c.form, question, modGlobal::Icon::Question, modGlobal::Buttons::YesNo,
                           modGlobal::Answer::Yes) != modGlobal::Answer::Yes)
         return;
 
@@ -46,7 +47,7 @@ void cmdDelete_Click(const Controls& c) {
         (!uid.isEmpty() && isPlainFileName(uid) ? uid + QStringLiteral(".dcm")
                                                 : QFileInfo(storedFile).fileName());
 
-    const bool moved = modGlobal::guarded(operation, [&] {
+    const bool moved = modGlobal::guarded(c.form, operation, [&] {
         if (!modGlobal::fso().FolderExists(recycle))
             modGlobal::fso().CreateFolder(recycle);
         if (modGlobal::fso().FileExists(storedFile)) {
@@ -68,7 +69,7 @@ void cmdDelete_Click(const Controls& c) {
     if (isPlainFileName(number)) {
         const QString measured =
             measuredFolder(c) + QLatin1Char('/') + number + QStringLiteral(".dcm");
-        modGlobal::guarded(operation, [&] {
+        modGlobal::guarded(c.form, operation, [&] {
             if (modGlobal::fso().FileExists(measured))
                 modGlobal::fso().DeleteFile(measured, true);
         });

@@ -24,12 +24,13 @@ bool showOriginal(const Controls& c) {
         // Whatever the viewer still shows is not this row's image: the
         // commands and measuring must not act on it.
         disableImageCommands(c);
-        modGlobal::MsgBox(QStringLiteral("Die Bilddatei ist nicht vorhanden:\n\n%1")
+        modGlobal::MsgBox(c.form,
+                          QStringLiteral("Die Bilddatei ist nicht vorhanden:\n\n%1")
                               .arg(QDir::toNativeSeparators(path)),
                           modGlobal::Icon::Information);
         return true;
     }
-    const bool shown = modGlobal::guarded(kShowOperation, [&] {
+    const bool shown = modGlobal::guarded(c.form, kShowOperation, [&] {
         showUnmeasuredFile(c, path);
         setNumberCaption(c);
     });
@@ -43,7 +44,7 @@ bool showMeasured(const Controls& c) {
     if (!row)
         return true;
     disableImageCommands(c);
-    const bool shown = modGlobal::guarded(kShowOperation, [&] {
+    const bool shown = modGlobal::guarded(c.form, kShowOperation, [&] {
         imaging::ImageCollection& images = c.dvIMG->images();
         images.clear();
         const QString number = row->text(0);
@@ -66,7 +67,7 @@ void lvwList_MouseUp(const Controls& c, int button) {
     const bool shown = button == 1 ? showOriginal(c) : showMeasured(c);
     if (!shown)
         return;
-    modGlobal::guarded(kShowOperation, [&] {
+    modGlobal::guarded(c.form, kShowOperation, [&] {
         const imaging::ImageCollection& images = c.dvIMG->images();
         if (images.count() > 0)
             c.cmdCloseStudy->setProperty("Tag", images.item(1).attribute(0x0008, 0x0020).value());

@@ -24,18 +24,20 @@ void pickStartLine(const Controls& c, int y) {
                                                           QStringLiteral("StartLine"), value, file);
     modGlobal::setStartLine(value);
     if (!stored)
-        modGlobal::MsgBox(QStringLiteral("Die Startlinie %1 gilt nur bis zum Beenden von Kalvara, "
+        modGlobal::MsgBox(c.form,
+                          QStringLiteral("Die Startlinie %1 gilt nur bis zum Beenden von Kalvara, "
                                          "denn sie konnte nicht in der Einstellungsdatei "
                                          "gespeichert werden:\n\n%2")
                               .arg(value, QDir::toNativeSeparators(file)),
                           modGlobal::Icon::Warning);
 }
 
-void addMeasurement(imaging::Image& image, int x, int y) {
+void addMeasurement(const Controls& c, imaging::Image& image, int x, int y) {
     const QString startLine = modGlobal::startLine();
     std::optional<imaging::Label> line = measurementLine(startLine, x, y);
     if (!line) {
         modGlobal::MsgBox(
+            c.form,
             QStringLiteral("Mit der Startlinie \u201E%1\u201C ist an dieser Stelle keine Messung "
                            "möglich: Sie muss eine ganze Zahl sein.\n\nBitte legen Sie die "
                            "Startlinie neu fest: Doppelklick auf das Feld links oben, dann "
@@ -93,10 +95,10 @@ void dvIMG_MouseEvent(const Controls& c, int button, int /*shift*/, int x, int y
     imaging::ImageCollection& images = c.dvIMG->images();
     if (images.count() == 0 || c.dvIMG->tag().isEmpty())
         return;
-    modGlobal::guarded(QStringLiteral("Das Messen"), [&] {
+    modGlobal::guarded(c.form, QStringLiteral("Das Messen"), [&] {
         imaging::Image& image = images.item(1);
         if (button == 1)
-            addMeasurement(image, x, y);
+            addMeasurement(c, image, x, y);
         else
             removeMeasurement(image);
     });

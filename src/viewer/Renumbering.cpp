@@ -26,7 +26,7 @@ void cmdEdit_Click(const Controls& c) {
     // The unmeasured image comes from the row's file, never from the viewer,
     // which may show a measured copy or carry unsaved measurements.
     QString newFile;
-    const bool written = modGlobal::guarded(operation, [&] {
+    const bool written = modGlobal::guarded(c.form, operation, [&] {
         imaging::ImageCollection source;
         source.readFile(oldFile);
         imaging::Image& image = source.item(1);
@@ -39,7 +39,7 @@ void cmdEdit_Click(const Controls& c) {
     if (!written)
         return;
 
-    const bool replaced = modGlobal::guarded(operation, [&] {
+    const bool replaced = modGlobal::guarded(c.form, operation, [&] {
         try {
             modGlobal::fso().DeleteFile(oldFile, true);
         } catch (...) {
@@ -59,7 +59,7 @@ void cmdEdit_Click(const Controls& c) {
     imagelist::ListView::setTag(row, newFile);
     row->setText(1, QStringLiteral("-"));
 
-    if (!modGlobal::guarded(QStringLiteral("Das Anzeigen des Bildes"),
+    if (!modGlobal::guarded(c.form, QStringLiteral("Das Anzeigen des Bildes"),
                             [&] { showUnmeasuredFile(c, newFile); }))
         disableImageCommands(c);
     c.chkEdit->setChecked(false);

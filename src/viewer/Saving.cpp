@@ -25,7 +25,7 @@ void cmdSave_Click(const Controls& c) {
     // Only the row whose image is shown gets the mark; any other row would
     // claim a measured copy that does not exist.
     QTreeWidgetItem* row = shownRow(c);
-    const bool saved = modGlobal::guarded(operation, [&] {
+    const bool saved = modGlobal::guarded(c.form, operation, [&] {
         const imaging::Image& image = images.item(1);
         const QString number = image.imageNumber();
         if (!isPlainFileName(number))

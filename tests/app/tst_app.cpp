@@ -5,15 +5,18 @@
 #include "frmMain.h"
 #include "modGlobal.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 using modGlobal::Icon;
 
@@ -28,6 +31,7 @@ private Q_SLOTS:
     void startLineSetting();
     void unusableWorkspace_data();
     void unusableWorkspace();
+    void messageBoxBelongsToWindow();
     void secondProcessEndsAtOnce();
 };
 
@@ -158,12 +162,34 @@ void tst_app::unusableWorkspace() {
     frmMain w;
     QVERIFY(w.Form_Load());
     // The failure is reported with the critical icon; the window still opens.
+    QCOMPARE(messages.messages().first().owner, &w);
     QCOMPARE(messages.messages().first().title, QStringLiteral("Kalvara"));
     QCOMPARE(messages.messages().first().icon, Icon::Critical);
     QVERIFY(messages.messages().first().text.contains(QStringLiteral("Messungen")));
     QCOMPARE(w.cboDone->count(), 2);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
+}
+
+void tst_app::messageBoxBelongsToWindow() {
+    // The real box, raised from a control, is a child of its window and modal
+    // to it alone, so the window manager centres it there.
+    TestWorkspace ws;
+    frmMain w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QWidget* parent = nullptr;
+    Qt::WindowModality modality = Qt::NonModal;
+    QTimer::singleShot(0, &w, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        parent = box->parentWidget();
+        modality = box->windowModality();
+        box->done(0);
+    });
+    modGlobal::MsgBox(w.cmdSave, QStringLiteral("Test"), Icon::Information);
+    QCOMPARE(parent, &w);
+    QCOMPARE(modality, Qt::WindowModal);
 }
 
 void tst_app::secondProcessEndsAtOnce() {

@@ -148,13 +148,16 @@ void tst_Import::importsEveryBitmap() {
 void tst_Import::emptyFolderIsReportedAfterClosing() {
     Run run;
     QStringList texts;
+    QWidget* owner = nullptr;
     const auto recorder = modGlobal::setMessageHandler([&](const modGlobal::Message& m) {
         texts << (QApplication::activeModalWidget() ? "over the dialog: " : "") + m.text;
+        owner = m.owner;
         return modGlobal::Answer::Ok;
     });
     importer::openImportDialog(&run.owner, run.viewer, [&] { ++run.checks; }, {});
     modGlobal::setMessageHandler(recorder);
     QCOMPARE(texts, QStringList{"Es befinden sich keine externen Bilder im Verzeichnis."});
+    QCOMPARE(owner, &run.owner); // the dialog is closed by then
     QCOMPARE(run.checks, 1);
 }
 
@@ -183,6 +186,7 @@ void tst_Import::failedWriteKeepsTheBitmapForAnotherTry() {
     run.import("17", "");
     QCOMPARE(run.messages.count(), 1);
     QCOMPARE(run.messages.last().icon, modGlobal::Icon::Critical);
+    QCOMPARE(run.messages.last().owner, run.dialog.get());
     QVERIFY(run.dialog->isVisible());
     QCOMPARE(run.ws.fileNames("/NoDCM"), QStringList{"0.bmp"});
     QVERIFY(blocker.remove());
