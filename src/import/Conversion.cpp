@@ -1,6 +1,7 @@
 #include "Conversion.h"
 
 #include "Folders.h"
+#include "Values.h"
 #include "modGlobal.h"
 
 #include <QLocale>
@@ -43,6 +44,21 @@ QList<ImportAttribute> importAttributes(const ImportUids& uids, const QString& c
         {0x0010, 0x21B0, QString()},
     });
     return list;
+}
+
+std::optional<QString> pixelSpacingValue(const QString& typed) {
+    if (typed.isEmpty())
+        return QString();
+    // A DS never holds a comma, so each one can only be a decimal comma.
+    QString value = typed;
+    value.replace(QLatin1Char(','), QLatin1Char('.'));
+    if (!imaging::isDecimalString(value, QStringLiteral("2")))
+        return std::nullopt;
+    for (const QString& part : value.split(QLatin1Char('\\'))) {
+        if (part.trimmed().toDouble() <= 0.0)
+            return std::nullopt;
+    }
+    return value;
 }
 
 void applyAttributes(imaging::Image& image, const QList<ImportAttribute>& attributes) {

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // Turning a bitmap of the import folder into a DICOM image of a dated
 // measurement folder: the attributes it gets and where it is written.
 namespace importer {
@@ -32,6 +34,11 @@ struct ImportUids {
 // attributes. Texts are taken as typed.
 QList<ImportAttribute> importAttributes(const ImportUids& uids, const QString& cowNumber,
                                         const QString& pixelSpacing, const QDateTime& now);
+
+// The Pixel Spacing to write for the text typed into the dialog: empty for an
+// empty text; decimal commas become points, so "0,2\0,2" gives "0.2\0.2";
+// nullopt unless the result is two positive decimal values (a valid DS).
+std::optional<QString> pixelSpacingValue(const QString& typed);
 
 // Sets the attributes on the image in order.
 void applyAttributes(imaging::Image& image, const QList<ImportAttribute>& attributes);

@@ -203,6 +203,21 @@ void frmNoDCM::cmdImport_Click() {
     if (m_unloaded || bitmap.isEmpty())
         return;
     const QString name = QFileInfo(bitmap).fileName();
+    // The box keeps the text as typed (it is stored so); the file gets a valid DS.
+    const std::optional<QString> spacing = pixelSpacingValue(txtPixelSpacing->text());
+    if (!spacing) {
+        modGlobal::MsgBox(this,
+                          QStringLiteral("Das Pixelspacing „%1“ ist ungültig.\n\nBitte geben Sie "
+                                         "den Zeilen- und den Spaltenabstand in mm als zwei Zahlen "
+                                         "größer als 0 ein, getrennt durch einen Backslash, zum "
+                                         "Beispiel 0,2\\0,2. Ein leeres Feld lässt das "
+                                         "Pixelspacing weg.")
+                              .arg(txtPixelSpacing->text()),
+                          modGlobal::Icon::Warning);
+        txtPixelSpacing->setFocus();
+        txtPixelSpacing->selectAll();
+        return;
+    }
 
     imaging::Image image;
     // A bitmap that has become unreadable since it was presented is skipped.
@@ -213,8 +228,7 @@ void frmNoDCM::cmdImport_Click() {
         return;
     }
     if (!runStep(this, QStringLiteral("Das Umwandeln der Datei „%1“").arg(name), kKeep, [&] {
-            describeImage(image, txtNumber->text(), txtPixelSpacing->text(),
-                          QDateTime::currentDateTime());
+            describeImage(image, txtNumber->text(), *spacing, QDateTime::currentDateTime());
         }))
         return;
 

@@ -121,6 +121,9 @@ private Q_SLOTS:
     void emptyFolderIsReportedAfterClosing();
     void otherFilesAreSkippedAndClosingLeavesTheRest();
     void failedWriteKeepsTheBitmapForAnotherTry();
+    void pixelSpacingValue_data();
+    void pixelSpacingValue();
+    void invalidPixelSpacingKeepsTheBitmap();
 };
 
 void tst_Import::importsEveryBitmap() {
@@ -129,7 +132,7 @@ void tst_Import::importsEveryBitmap() {
     run.open(bitmaps);
     for (int i = 1; i <= 3; ++i) {
         QCOMPARE(run.dialog->lblInfo->text(), QStringLiteral("Bild %1 von 3").arg(i));
-        run.import(QString::number(i - 1), "0.2\\0.2");
+        run.import(QString::number(i - 1), "0,2\\0,2"); // as a German operator types it
     }
     QCOMPARE(run.messages.count(), 0);
     QCOMPARE(run.checks, 1);
@@ -137,7 +140,7 @@ void tst_Import::importsEveryBitmap() {
     QCOMPARE(QDir(run.folder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
              QStringList({"Gemessen", "Original", "Papierkorb"}));
     const QString ini = modINI::settingsFile();
-    QCOMPARE(modINI::ReadIniValue("GENERAL", "PixelSpacing", "", ini, 256), "0.2\\0.2");
+    QCOMPARE(modINI::ReadIniValue("GENERAL", "PixelSpacing", "", ini, 256), "0,2\\0,2");
     QCOMPARE(modINI::ReadIniValue("GENERAL", "StudyDate", "", ini, 256), "05.12.2026");
     QCOMPARE(run.converted().size(), 3);
     for (const QFileInfo& file : run.converted())
@@ -194,6 +197,49 @@ void tst_Import::failedWriteKeepsTheBitmapForAnotherTry() {
     QVERIFY(!run.dialog->isVisible());
     QCOMPARE(run.converted().size(), 1);
     QVERIFY(run.ws.fileNames("/NoDCM").isEmpty());
+}
+
+void tst_Import::pixelSpacingValue_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("written"); // "-": refused
+    QTest::newRow("empty leaves it out") << ""
+                                         << "";
+    QTest::newRow("points") << "0.2\\0.3"
+                            << "0.2\\0.3";
+    QTest::newRow("decimal commas") << "0,2\\0,25"
+                                    << "0.2\\0.25";
+    QTest::newRow("one value") << "0,2"
+                               << "-";
+    QTest::newRow("three values") << "0,2\\0,2\\0,2"
+                                  << "-";
+    QTest::newRow("letters") << "abc\\0,2"
+                             << "-";
+    QTest::newRow("thousands separator") << "1.000,5\\1"
+                                         << "-";
+    QTest::newRow("zero") << "0\\0,2"
+                          << "-";
+    QTest::newRow("negative") << "-0,2\\0,2"
+                              << "-";
+    QTest::newRow("longer than 16 characters") << "0,12345678901234567\\0,2"
+                                               << "-";
+}
+
+void tst_Import::pixelSpacingValue() {
+    QFETCH(QString, typed);
+    QFETCH(QString, written);
+    QCOMPARE(importer::pixelSpacingValue(typed).value_or("-"), written);
+}
+
+void tst_Import::invalidPixelSpacingKeepsTheBitmap() {
+    Run run;
+    run.open({kGrey});
+    run.import("17", "0,2");
+    QCOMPARE(run.messages.count(), 1);
+    QCOMPARE(run.messages.last().owner, run.dialog.get());
+    QVERIFY(run.messages.last().text.contains("„0,2“"));
+    QVERIFY(run.dialog->isVisible());
+    QCOMPARE(run.ws.fileNames("/NoDCM"), QStringList{"0.bmp"});
+    QVERIFY(!QFileInfo::exists(run.folder()));
 }
 
 QTEST_MAIN(tst_Import)
