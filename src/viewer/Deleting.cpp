@@ -20,11 +20,7 @@ void cmdDelete_Click(const Controls& c) {
     // image of the selected row.
     QTreeWidgetItem* row = shownRow(c);
     if (!row) {
-        setImageCommands(c, false);
-        modGlobal::MsgBox(c.form,
-                          QStringLiteral("Bitte wählen Sie das Bild zuerst mit der linken "
-                                         "Maustaste in der Liste aus."),
-                          modGlobal::Icon::Information);
+        refuseWithoutShownRow(c);
         return;
     }
 

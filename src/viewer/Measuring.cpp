@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +19,17 @@ constexpr quint32 kRed = 255; // 0x00BBGGRR
 
 void pickStartLine(const Controls& c, int y) {
     c.form->setCursor(Qt::ArrowCursor);
+    // Without an image the viewer reports widget pixels, not image rows: a
+    // start line picked so would start every later line somewhere else.
+    if (c.dvIMG->images().count() == 0) {
+        modGlobal::MsgBox(c.form,
+                          QStringLiteral("Die Startlinie kann nur auf einem angezeigten Bild "
+                                         "festgelegt werden.\n\nBitte zeigen Sie zuerst ein Bild "
+                                         "an, doppelklicken Sie dann auf das Feld links oben und "
+                                         "klicken Sie auf die gewünschte Höhe im Bild."),
+                          modGlobal::Icon::Information);
+        return;
+    }
     const QString value = QString::number(y);
     const QString file = modINI::settingsFile();
     const bool stored = modINI::WritePrivateProfileString(QStringLiteral("GENERAL"),
@@ -36,14 +48,20 @@ void addMeasurement(const Controls& c, imaging::Image& image, int x, int y) {
     const QString startLine = modGlobal::startLine();
     std::optional<imaging::Label> line = measurementLine(startLine, x, y);
     if (!line) {
-        modGlobal::MsgBox(
-            c.form,
-            QStringLiteral("Mit der Startlinie \u201E%1\u201C ist an dieser Stelle keine Messung "
-                           "möglich: Sie muss eine ganze Zahl sein.\n\nBitte legen Sie die "
-                           "Startlinie neu fest: Doppelklick auf das Feld links oben, dann "
-                           "Klick auf die gewünschte Höhe im Bild.")
-                .arg(startLine),
-            modGlobal::Icon::Warning);
+        // A whole number that still gives no line lies beyond 32 bits or
+        // too far from the click.
+        static const QRegularExpression wholeNumber(QStringLiteral("^\\s*[+-]?\\d+\\s*$"));
+        const QString cause =
+            wholeNumber.match(startLine).hasMatch()
+                ? QStringLiteral("Sie liegt zu weit von der angeklickten Stelle entfernt.")
+                : QStringLiteral("Sie muss eine ganze Zahl sein.");
+        modGlobal::MsgBox(c.form,
+                          QStringLiteral("Mit der Startlinie \u201E%1\u201C ist an dieser Stelle "
+                                         "keine Messung möglich: %2\n\nBitte legen Sie die "
+                                         "Startlinie neu fest: Doppelklick auf das Feld links "
+                                         "oben, dann Klick auf die gewünschte Höhe im Bild.")
+                              .arg(startLine, cause),
+                          modGlobal::Icon::Warning);
         return;
     }
     line->bindToImage(image);

@@ -17,14 +17,21 @@ void chkEdit_Click(const Controls& c) {
 
 void cmdEdit_Click(const Controls& c) {
     const QString operation = QStringLiteral("Das Ändern der Bildnummer");
-    QTreeWidgetItem* row = selectedRow(c);
-    if (!row)
+    if (c.lvwList->topLevelItemCount() == 0)
         return;
+    // The number is typed for the image the operator sees: renumbering
+    // another row's file (the selection moved by keyboard, a measured copy
+    // shown) would give the wrong cow the number.
+    QTreeWidgetItem* row = shownRow(c);
+    if (!row) {
+        refuseWithoutShownRow(c);
+        return;
+    }
     const QString oldFile = imagelist::ListView::tag(row);
     const QString number = c.txtEdit->text();
 
-    // The unmeasured image comes from the row's file, never from the viewer,
-    // which may show a measured copy or carry unsaved measurements.
+    // The shown image is read again from its file: the viewer's copy carries
+    // the measurements drawn on it, which do not belong in Original.
     QString newFile;
     const bool written = modGlobal::guarded(c.form, operation, [&] {
         imaging::ImageCollection source;

@@ -22,9 +22,9 @@ void cmdSave_Click(const Controls& c) {
     const imaging::ImageCollection& images = c.dvIMG->images();
     if (images.count() == 0)
         return;
-    // Only the row whose image is shown gets the mark; any other row would
-    // claim a measured copy that does not exist.
-    QTreeWidgetItem* row = shownRow(c);
+    // The mark goes to the row of the image saved, wherever the selection
+    // has moved since; any other row would claim a copy that does not exist.
+    QTreeWidgetItem* row = rowOfShownFile(c);
     const bool saved = modGlobal::guarded(c.form, operation, [&] {
         const imaging::Image& image = images.item(1);
         const QString number = image.imageNumber();

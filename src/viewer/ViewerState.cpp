@@ -1,4 +1,5 @@
 #include "ViewerState.h"
+#include "modGlobal.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -20,12 +21,41 @@ QTreeWidgetItem* selectedRow(const Controls& c) {
     return rows.isEmpty() ? nullptr : rows.first();
 }
 
+namespace {
+
+// The file of the unmeasured image the viewer shows; empty when it shows none.
+QString shownFile(const Controls& c) {
+    if (c.dvIMG->tag() != kOriginalTag || c.dvIMG->images().count() == 0)
+        return {};
+    return c.dvIMG->property(kShownFileProperty).toString();
+}
+
+} // namespace
+
 QTreeWidgetItem* shownRow(const Controls& c) {
     QTreeWidgetItem* row = selectedRow(c);
-    if (!row || c.dvIMG->tag() != kOriginalTag || c.dvIMG->images().count() == 0)
+    const QString shown = shownFile(c);
+    return row && !shown.isEmpty() && shown == imagelist::ListView::tag(row) ? row : nullptr;
+}
+
+QTreeWidgetItem* rowOfShownFile(const Controls& c) {
+    const QString shown = shownFile(c);
+    if (shown.isEmpty())
         return nullptr;
-    const QString shown = c.dvIMG->property(kShownFileProperty).toString();
-    return !shown.isEmpty() && shown == imagelist::ListView::tag(row) ? row : nullptr;
+    for (int i = 0; i < c.lvwList->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = c.lvwList->topLevelItem(i);
+        if (imagelist::ListView::tag(row) == shown)
+            return row;
+    }
+    return nullptr;
+}
+
+void refuseWithoutShownRow(const Controls& c) {
+    setImageCommands(c, false);
+    modGlobal::MsgBox(c.form,
+                      QStringLiteral("Bitte wählen Sie das Bild zuerst mit der linken "
+                                     "Maustaste in der Liste aus."),
+                      modGlobal::Icon::Information);
 }
 
 void setShownFile(const Controls& c, const QString& path) {

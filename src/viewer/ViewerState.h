@@ -18,6 +18,14 @@ QTreeWidgetItem* selectedRow(const Controls& c);
 // Tag "ORIGINAL", image 1 read from the row's stored file), else nullptr.
 QTreeWidgetItem* shownRow(const Controls& c);
 
+// The row whose stored file is the viewer's unmeasured image, wherever the
+// selection is; nullptr when the viewer shows no row's unmeasured image.
+QTreeWidgetItem* rowOfShownFile(const Controls& c);
+
+// Tells the operator that a command needs the selected row's image shown
+// first, and switches the image commands off.
+void refuseWithoutShownRow(const Controls& c);
+
 // Marks the viewer as showing the unmeasured image read from path, or as
 // showing nothing that the commands may act on (empty path).
 void setShownFile(const Controls& c, const QString& path);

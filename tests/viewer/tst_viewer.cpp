@@ -79,9 +79,11 @@ private Q_SLOTS:
 
     void startLineAndRightClickEdgeCases() {
         QGuiApplication::clipboard()->setText("vorher");
-        for (const QString startLine : {"abc", "2147483647"}) { // not a number; overflow
+        // Not a number, and whole numbers whose line overflows 32 bits.
+        for (const QString startLine : {"abc", "2147483647", "99999999999"}) {
             modGlobal::setStartLine(startLine);
             viewer::dvIMG_MouseEvent(c, 1, 0, 40, -5);
+            QVERIFY(messages.last().text.contains(startLine == "abc" ? "ganze Zahl" : "zu weit"));
         }
         QVERIFY(labels().count() == 0 && QGuiApplication::clipboard()->text() == "vorher");
 
@@ -91,12 +93,16 @@ private Q_SLOTS:
         QGuiApplication::clipboard()->setText("vorher");
         viewer::dvIMG_MouseEvent(c, 2, 0, 0, 0);
         QVERIFY(labels().count() == 1 && QGuiApplication::clipboard()->text().isEmpty());
-        QCOMPARE(messages.count(), 2);
+        QCOMPARE(messages.count(), 3);
 
-        c.dvIMG->images().clear(); // the pick needs no image and takes any button
-        viewer::picStartLine_DblClick(c);
+        viewer::picStartLine_DblClick(c); // the pick takes any button, in image rows
         viewer::dvIMG_MouseEvent(c, 2, 0, 5, -77);
         QCOMPARE(modGlobal::startLine(), "-77");
+        c.dvIMG->images().clear(); // without an image there are no rows to pick
+        viewer::picStartLine_DblClick(c);
+        viewer::dvIMG_MouseEvent(c, 1, 0, 5, 120);
+        QVERIFY(modGlobal::startLine() == "-77" && messages.count() == 4);
+        QCOMPARE(c.form->cursor().shape(), Qt::ArrowCursor);
     }
 
     void commandsOnlyForTheShownUnmeasuredImage() {
@@ -123,9 +129,15 @@ private Q_SLOTS:
         ::setrlimit(RLIMIT_FSIZE, &saved);
         QVERIFY(contents(folder("/Gemessen/17.dcm")) == before && messages.count() == 1);
 
-        c.lvwList->clearSelection(); // the copy is written, but no row is marked
+        // The selection moved by keyboard: the row of the saved image is marked.
+        auto* other = new QTreeWidgetItem(c.lvwList, {"20", "-"});
+        ListView::setTag(other, folder("/Original/IMG0020"));
+        row->setSelected(false);
+        other->setSelected(true);
         viewer::cmdSave_Click(c);
-        QVERIFY(contents(folder("/Gemessen/17.dcm")) != before && row->text(1) == "-");
+        QVERIFY(contents(folder("/Gemessen/17.dcm")) != before && row->text(1) == "X");
+        QCOMPARE(other->text(1), "-");
+        delete other;
 
         row->setSelected(true);
         c.txtEdit->setText("../Original/x"); // free text, not a way out of Gemessen
@@ -137,17 +149,31 @@ private Q_SLOTS:
     void renumber_data() {
         QTest::addColumn<int>("button");
         QTest::addColumn<QString>("number");
-        QTest::newRow("unmeasured image shown") << 1 << "23";
-        QTest::newRow("measured copy shown") << 2 << "23";
-        QTest::newRow("empty number") << 1 << "";
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("unmeasured image shown") << 1 << "23" << false;
+        QTest::newRow("empty number") << 1 << "" << false;
+        QTest::newRow("measured copy shown") << 2 << "23" << true;
+        QTest::newRow("selection moved by keyboard") << 0 << "23" << true;
     }
     void renumber() {
         QFETCH(int, button);
         QFETCH(QString, number);
+        QFETCH(bool, refused);
         row->setText(1, "X");
-        viewer::lvwList_MouseUp(c, button);
+        if (button != 0)
+            viewer::lvwList_MouseUp(c, button);
+        auto* other = new QTreeWidgetItem(c.lvwList, {"20", "-"});
+        ListView::setTag(other, folder("/Original/IMG0020"));
+        row->setSelected(button != 0);
+        other->setSelected(button == 0); // 17 is still shown
         c.txtEdit->setText(number);
         viewer::cmdEdit_Click(c);
+        delete other;
+        if (refused) {
+            QVERIFY(messages.count() == 1 && files("/Original") == QStringList{"IMG0017"});
+            QCOMPARE(row->text(0), "17");
+            return;
+        }
 
         const imaging::Image& image = c.dvIMG->images().item(1); // the new file, shown
         QCOMPARE(image.patientName(), number + '^' + number);
