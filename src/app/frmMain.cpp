@@ -150,6 +150,12 @@ void frmMain::createControls() {
     cmdCloseStudy = button("cmdCloseStudy", QStringLiteral("Ordner archivieren"), 9315);
     cmdCloseStudy->setProperty("Tag", QString());
 
+    lblValues = new QLabel(picMain);
+    lblValues->setObjectName(QStringLiteral("lblValues"));
+    lblValues->setGeometry(twips(180, 10125, 2445, 2400));
+    lblValues->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblValues->setWordWrap(true);
+
     // Focus order of the controls that take the focus.
     setTabOrder(lvwList, cmdSave);
     setTabOrder(cmdSave, cmdCloseStudy);
@@ -168,6 +174,11 @@ void frmMain::wireHandlers() {
             [this](int buttons, int shift, int x, int y) {
                 viewer::dvIMG_MouseEvent(controls(), buttons, shift, x, y);
             });
+    connect(dvIMG, &imaging::DicomViewer::imagesChanged, this, [this] {
+        const imaging::ImageCollection& images = dvIMG->images();
+        lblValues->setText(images.count() > 0 ? viewer::measurementSummary(images.item(1).labels())
+                                              : QString());
+    });
     connect(cmdSave, &QPushButton::clicked, this, [this] { viewer::cmdSave_Click(controls()); });
     connect(chkEdit, &QCheckBox::clicked, this, [this] { viewer::chkEdit_Click(controls()); });
     connect(cmdEdit, &QPushButton::clicked, this, [this] { viewer::cmdEdit_Click(controls()); });
@@ -191,6 +202,7 @@ bool frmMain::Form_Load() {
     modGlobal::setStartLine(modINI::ReadIniValue(QStringLiteral("GENERAL"),
                                                  QStringLiteral("StartLine"), QStringLiteral("0"),
                                                  root + QStringLiteral("/Settings.ini"), 256));
+    viewer::showStartLine(controls());
     for (const QString& folder : {QStringLiteral("/Messungen"), QStringLiteral("/NoDCM")}) {
         const QString path = modGlobal::workspaceRoot() + folder;
         if (!modGlobal::fso().FolderExists(path))

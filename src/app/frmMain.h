@@ -63,6 +63,8 @@ public:
     QPushButton* cmdDelete = nullptr;
     QPushButton* cmdSave = nullptr;
     QPushButton* cmdCloseStudy = nullptr;
+    // The lengths measured on the shown image, below the commands.
+    QLabel* lblValues = nullptr;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

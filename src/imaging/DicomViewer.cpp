@@ -41,7 +41,15 @@ QSize imageSizeOf(const ImageCollection& images) {
 
 DicomViewer::DicomViewer(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    m_images.setChangeNotifier([this] { update(); });
+    m_images.setChangeNotifier([this] {
+        update();
+        Q_EMIT imagesChanged();
+    });
+}
+
+void DicomViewer::setStartLine(std::optional<int> row) {
+    m_startLine = row;
+    update();
 }
 
 QPointF DicomViewer::imageToWidget(QPointF imagePoint) const {
@@ -75,6 +83,14 @@ void DicomViewer::paintEvent(QPaintEvent* /*event*/) {
         painter.drawImage(QRectF(QPointF(0, 0), QSizeF(imageSize)), shown);
     }
     paintLabels(painter, image.labels());
+    if (m_startLine) {
+        // Yellow, dashed and one screen pixel wide: apart from the red
+        // measurements it starts, and visible on grey and black alike.
+        QPen pen(QColor(255, 220, 0), 0, Qt::DashLine);
+        painter.setPen(pen);
+        const double y = *m_startLine + 0.5;
+        painter.drawLine(QPointF(0, y), QPointF(imageSize.width(), y));
+    }
 }
 
 void DicomViewer::mousePressEvent(QMouseEvent* event) {

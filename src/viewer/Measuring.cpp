@@ -35,6 +35,7 @@ void pickStartLine(const Controls& c, int y) {
     const bool stored = modINI::WritePrivateProfileString(QStringLiteral("GENERAL"),
                                                           QStringLiteral("StartLine"), value, file);
     modGlobal::setStartLine(value);
+    showStartLine(c);
     if (!stored)
         modGlobal::MsgBox(c.form,
                           QStringLiteral("Die Startlinie %1 gilt nur bis zum Beenden von Kalvara, "
@@ -120,6 +121,24 @@ void dvIMG_MouseEvent(const Controls& c, int button, int /*shift*/, int x, int y
         else
             removeMeasurement(image);
     });
+}
+
+void showStartLine(const Controls& c) {
+    bool ok = false;
+    const int row = modGlobal::startLine().toInt(&ok);
+    c.dvIMG->setStartLine(ok ? std::optional<int>(row) : std::nullopt);
+}
+
+QString measurementSummary(const imaging::LabelList& labels) {
+    QStringList lines;
+    for (int i = 1; i <= labels.count(); ++i) {
+        if (labels.item(i).kind == imaging::Label::Text)
+            lines << QStringLiteral("%1. %2").arg(lines.size() + 1).arg(labels.item(i).text);
+    }
+    if (lines.isEmpty())
+        return {};
+    lines.prepend(QStringLiteral("Messwerte:"));
+    return lines.join(QLatin1Char('\n'));
 }
 
 std::optional<imaging::Label> measurementLine(const QString& startLine, int x, int y) {

@@ -61,6 +61,15 @@ void picStartLine_DblClick(const Controls& c);
 // button adds a measurement and any other button takes the last one away.
 void dvIMG_MouseEvent(const Controls& c, int button, int shift, int x, int y);
 
+// Shows the current start-line value in the viewer; a value that is not a
+// 32-bit whole number shows none.
+void showStartLine(const Controls& c);
+
+// The measurements on an image for the operator to read: "Messwerte:" and
+// one numbered line per measurement text in the order drawn; empty when
+// there is none.
+QString measurementSummary(const imaging::LabelList& labels);
+
 // The line label of a measurement from the start line to (x, y), not yet
 // bound to an image; nullopt when the start-line text is not a 32-bit whole
 // number or the height overflows 32 bits.

@@ -122,6 +122,20 @@ void tst_workday::measureAndSave() {
     QFile settings(ws.path("/Settings.ini"));
     QVERIFY(settings.open(QIODevice::ReadOnly));
     QVERIFY(settings.readAll().contains("StartLine=100"));
+    // The start line shows dashed in yellow on its image row, and only there.
+    QCOMPARE(w.dvIMG->startLine(), std::optional<int>(100));
+    const auto yellowOnRow = [&](int imageRow) {
+        const QImage shown = w.dvIMG->grab().toImage();
+        const int y = int(w.dvIMG->imageToWidget(QPointF(0, imageRow + 0.5)).y());
+        int count = 0;
+        for (int x = 0; x < shown.width(); ++x) {
+            const QColor c = shown.pixelColor(x, y);
+            count += c.red() > 200 && c.green() > 180 && c.blue() < 80;
+        }
+        return count;
+    };
+    QVERIFY(yellowOnRow(100) > 50);
+    QCOMPARE(yellowOnRow(200), 0);
 
     imaging::Image& image = w.dvIMG->images().item(1);
     clickImage(w, 40, 250);
@@ -140,9 +154,11 @@ void tst_workday::measureAndSave() {
 
     clickImage(w, 40, 160);
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("12"));
+    QCOMPARE(w.lblValues->text(), QStringLiteral("Messwerte:\n1. 30 mm\n2. 12 mm"));
     clickImage(w, 40, 160, Qt::RightButton);
     QCOMPARE(image.labels().count(), 2);
     QCOMPARE(QGuiApplication::clipboard()->text(), QString());
+    QCOMPARE(w.lblValues->text(), QStringLiteral("Messwerte:\n1. 30 mm"));
 
     // Enter in the window saves: the default button.
     QTest::keyClick(&w, Qt::Key_Return);
@@ -160,6 +176,11 @@ void tst_workday::measureAndSave() {
         red += c.red() > 200 && c.green() < 80 && c.blue() < 80;
     }
     QVERIFY2(red > 130, qPrintable(QString::number(red)));
+    QCOMPARE(w.lblValues->text(), QString());
+    for (int x = 0; x < copy.width(); ++x) { // the start line is not burned in
+        const QColor c = copy.pixelColor(x, 100);
+        QVERIFY(!(c.red() > 200 && c.green() > 180 && c.blue() < 80));
+    }
     // A click on the copy measures nothing.
     clickImage(w, 60, 200);
     QCOMPARE(w.dvIMG->images().item(1).labels().count(), 0);
