@@ -94,6 +94,9 @@ private Q_SLOTS:
         QTest::newRow("latin-1 texts")
             << VariantSpec{.base = {.patientId = u"Kuh Ä"_s}, .characterSet = u"ISO_IR 100"_s} << 0
             << 0;
+        QTest::newRow("no file meta, implicit VR")
+            << VariantSpec{.encoding = ImplicitLittle, .meta = false} << 0 << 0;
+        QTest::newRow("no file meta, explicit VR") << VariantSpec{.meta = false} << 0 << 0;
         QTest::newRow("truncated in its pixels") << VariantSpec{} << 1000 << -1;
         QTest::newRow("no pixel data") << VariantSpec{.pixelData = false} << 0 << -1;
     }
@@ -134,6 +137,7 @@ private Q_SLOTS:
         images.item(1).setImageNumber(u"Kuh Ä"_s);
         DcmFileFormat source;
         QVERIFY(source.loadFile(QFile::encodeName(file).constData()).good());
+        QCOMPARE(source.getMetaInfo()->card() > 0, fixture.meta);
         DcmDataset& original = *source.getDataset();
         QVERIFY(original.convertToUTF8().good());
         original.putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 192");
@@ -158,16 +162,20 @@ private Q_SLOTS:
         }
     }
 
-    // A file of zeros, as an interrupted copy leaves, parses as a data set.
+    // A file of zeros, as an interrupted copy leaves, parses as a data set;
+    // so may a text file.
     void refusesZeros() {
-        const QString zeros = path(u"zeros.dcm"_s);
-        writeFile(zeros, QByteArray(512, '\0'));
-        ImageCollection images;
-        Image image;
-        for (const QString& message :
-             {failure([&] { readImageNumber(zeros); }), failure([&] { images.readFile(zeros); }),
-              failure([&] { image.importBitmap(zeros, u"BMP"_s); })})
-            QVERIFY2(message.contains(u"zeros.dcm"_s), qPrintable(message));
+        writeFile(path(u"zeros.dcm"_s), QByteArray(512, '\0'));
+        writeFile(path(u"notes.dcm"_s), "Befund: o. B.\r\nKontrolle in 6 Monaten.\r\n");
+        for (const QString& name : {u"zeros.dcm"_s, u"notes.dcm"_s}) {
+            ImageCollection images;
+            Image image;
+            for (const QString& message :
+                 {failure([&] { readImageNumber(path(name)); }),
+                  failure([&] { images.readFile(path(name)); }),
+                  failure([&] { image.importBitmap(path(name), u"BMP"_s); })})
+                QVERIFY2(message.contains(name), qPrintable(message));
+        }
     }
 
     void measuredLength_data() {

@@ -145,7 +145,8 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
         check(data.putAndInsertUint8Array(DCM_PixelData, bytes.data(), bytes.size()), "pixels");
 
     const E_TransferSyntax syntaxes[] = {EXS_LittleEndianExplicit, EXS_BigEndianExplicit,
-                                         EXS_RLELossless, EXS_JPEGProcess1, EXS_JPEGLSLossless};
+                                         EXS_RLELossless,          EXS_JPEGProcess1,
+                                         EXS_JPEGLSLossless,       EXS_LittleEndianImplicit};
     const E_TransferSyntax xfer = syntaxes[int(variant.encoding)];
     const DJ_RPLossy jpeg(90);
     const DJLSRepresentationParameter jpegLs;
@@ -156,7 +157,9 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
         parameter = &jpegLs;
     if (variant.pixelData)
         check(data.chooseRepresentation(xfer, parameter), "compress");
-    check(file.saveFile(QFile::encodeName(path).constData(), xfer), "save");
+    check(file.saveFile(QFile::encodeName(path).constData(), xfer, EET_ExplicitLength, EGL_recalcGL,
+                        EPD_noChange, 0, 0, variant.meta ? EWM_fileformat : EWM_dataset),
+          "save");
 }
 
 QRgb bmpColour(const BmpSpec& bitmap, int x, int y) {

@@ -22,7 +22,7 @@ struct DicomSpec {
 // whose pixels are patternValue().
 void writeDicom(const QString& path, const DicomSpec& image);
 
-enum class Encoding { ExplicitLittle, ExplicitBig, Rle, JpegBaseline, JpegLs };
+enum class Encoding { ExplicitLittle, ExplicitBig, Rle, JpegBaseline, JpegLs, ImplicitLittle };
 enum class Colour { Monochrome2, Rgb };
 
 // One entry of the Sequence of Ultrasound Regions; units 3 are cm.
@@ -41,6 +41,7 @@ struct VariantSpec {
     bool pixelData = true;
     QString characterSet{}; // "ISO_IR 100": the Patient ID is written as Latin-1
     QList<UsRegion> regions{};
+    bool meta = true; // false: the bare data set, without preamble and file meta information
 };
 
 // Named apart from writeDicom so that writeDicom(path, {...}) stays unambiguous.
