@@ -434,6 +434,22 @@ Image Image::saveImage(bool /*flag: the copy always carries the labels*/) const 
     target.putAndInsertString(DCM_SOPInstanceUID, detail::newUid().toLatin1().constData());
     target.putAndInsertString(DCM_ImageType, "DERIVED\\SECONDARY");
     target.putAndInsertString(DCM_BurnedInAnnotation, "YES");
+    // The copy is its own series beside the original, in the same study,
+    // and names the image it was made from (that one only: a source sequence
+    // the original carries refers to the original's own source).
+    target.putAndInsertString(DCM_SeriesInstanceUID, detail::newUid().toLatin1().constData());
+    target.findAndDeleteElement(DCM_SourceImageSequence);
+    OFString sourceClass;
+    OFString sourceInstance;
+    source.findAndGetOFStringArray(DCM_SOPClassUID, sourceClass);
+    source.findAndGetOFStringArray(DCM_SOPInstanceUID, sourceInstance);
+    DcmItem* reference = nullptr;
+    if (!sourceClass.empty() && !sourceInstance.empty() &&
+        target.findOrCreateSequenceItem(DCM_SourceImageSequence, reference, -2).good()) {
+        reference->putAndInsertOFStringArray(DCM_ReferencedSOPClassUID, sourceClass);
+        reference->putAndInsertOFStringArray(DCM_ReferencedSOPInstanceUID, sourceInstance);
+    }
+    target.putAndInsertString(DCM_DerivationDescription, "Messlinien und Messwerte eingebrannt");
     detail::completeSecondaryCapture(target);
     return copy;
 }

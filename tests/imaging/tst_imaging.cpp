@@ -243,13 +243,49 @@ private Q_SLOTS:
 
     void savedCopyShowsBurnedInLabels() {
         ImageCollection images;
-        images.readFile(write(u"original.dcm"_s, VariantSpec{}));
+        images.readFile(write(u"original.dcm"_s,
+                              VariantSpec{.base = {.patientId = u"23"_s, .pixelSpacing = u"0.2"_s},
+                                          .regions = {{0, 0, 63, 47, 3, 0.05}}}));
         images.item(1).labels().add(lineAt(10, 5, 30));
         images.item(1).saveImage(true).write(path(u"measured.dcm"_s), true);
         images.readFile(path(u"measured.dcm"_s));
         const QImage shown = images.item(2).displayImage().convertToFormat(QImage::Format_RGB32);
         QCOMPARE(shown.pixel(10, 20), qRgb(255, 0, 0));
         QCOMPARE(shown.pixel(20, 20), images.item(1).displayImage().pixel(20, 20));
+
+        // Each copy is a derived image in a series of its own that names
+        // only the image it was made from, also when that is a copy itself.
+        images.item(2).saveImage(true).write(path(u"measured twice.dcm"_s), true);
+        const auto text = [](DcmItem& item, const DcmTagKey& key) {
+            OFString value;
+            item.findAndGetOFStringArray(key, value);
+            return QString::fromUtf8(value.c_str());
+        };
+        const QStringList files{u"original.dcm"_s, u"measured.dcm"_s, u"measured twice.dcm"_s};
+        for (qsizetype i = 1; i < files.size(); ++i) {
+            DcmFileFormat source;
+            DcmFileFormat derived;
+            QVERIFY(source.loadFile(QFile::encodeName(path(files[i - 1])).constData()).good());
+            QVERIFY(derived.loadFile(QFile::encodeName(path(files[i])).constData()).good());
+            DcmDataset& from = *source.getDataset();
+            DcmDataset& copy = *derived.getDataset();
+            for (const DcmTagKey& key : {DCM_StudyInstanceUID, DCM_PatientID, DCM_PixelSpacing})
+                QCOMPARE(text(copy, key), text(from, key));
+            DcmElement* regions[2] = {};
+            QVERIFY(from.findAndGetElement(DCM_SequenceOfUltrasoundRegions, regions[0]).good());
+            QVERIFY(copy.findAndGetElement(DCM_SequenceOfUltrasoundRegions, regions[1]).good());
+            QCOMPARE(regions[1]->compare(*regions[0]), 0);
+            QVERIFY(!text(copy, DCM_SeriesInstanceUID).isEmpty());
+            QVERIFY(text(copy, DCM_SeriesInstanceUID) != text(from, DCM_SeriesInstanceUID));
+            QVERIFY(!text(copy, DCM_DerivationDescription).isEmpty());
+            DcmSequenceOfItems* sources = nullptr;
+            QVERIFY(copy.findAndGetSequence(DCM_SourceImageSequence, sources).good());
+            QCOMPARE(sources->card(), 1UL);
+            QCOMPARE(text(*sources->getItem(0), DCM_ReferencedSOPClassUID),
+                     text(from, DCM_SOPClassUID));
+            QCOMPARE(text(*sources->getItem(0), DCM_ReferencedSOPInstanceUID),
+                     text(from, DCM_SOPInstanceUID));
+        }
     }
 
     void importsBitmapsExactly_data() {
