@@ -49,6 +49,10 @@ void loadFile(DcmFileFormat& format, const QString& path, bool headerOnly);
 // Frame 1 as 8-bit grey or RGB; on failure a null image and a German cause.
 QImage renderFrame(DcmDataset& dataset, QString* cause);
 
+// Gives a JPEG 2000 data set native pixels, all frames decoded; any other
+// data set stays as it is. Throws ImagingError naming path for a corrupt stream.
+void decodeJpeg2000(DcmDataset& dataset, const QString& path);
+
 // Inserts, empty, every Type 1 and Type 2 attribute of the Secondary Capture
 // modules that the data set lacks; existing values stay.
 void completeSecondaryCapture(DcmDataset& dataset);

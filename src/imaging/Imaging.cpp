@@ -224,6 +224,7 @@ void ImageCollection::clear() {
 void ImageCollection::readFile(const QString& path) {
     auto image = std::make_shared<Image>();
     detail::loadFile(image->d->file, path, false);
+    detail::decodeJpeg2000(image->d->dataset(), path);
     // Decode now: a file whose pixels cannot be shown is refused here, with
     // its name, rather than showing up as an empty viewer later.
     QString cause;

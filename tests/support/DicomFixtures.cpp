@@ -4,6 +4,9 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dcrleerg.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmjpeg/djencode.h>
@@ -12,9 +15,13 @@
 #include <dcmtk/dcmjpls/djrparam.h>
 #include <dcmtk/oflog/oflog.h>
 
+#include <openjpeg.h>
+
 #include <QDataStream>
 #include <QFile>
 
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
@@ -41,6 +48,81 @@ QRgb paletteEntry(const BmpSpec& bitmap, int i) {
     const int step = 255 / (paletteSize(bitmap) - 1);
     const int grey = 255 - i * step;
     return bitmap.greyPalette ? qRgb(grey, grey, grey) : qRgb(i * step, 255 - i * step, 0x40);
+}
+
+struct Sink {
+    std::vector<Uint8> bytes;
+    std::size_t position = 0;
+};
+
+OPJ_SIZE_T sinkWrite(void* buffer, OPJ_SIZE_T count, void* user) {
+    auto* sink = static_cast<Sink*>(user);
+    sink->bytes.resize(std::max(sink->bytes.size(), sink->position + count));
+    std::memcpy(sink->bytes.data() + sink->position, buffer, count);
+    sink->position += count;
+    return count;
+}
+
+OPJ_OFF_T sinkSkip(OPJ_OFF_T count, void* user) {
+    static_cast<Sink*>(user)->position += std::size_t(count);
+    return count;
+}
+
+OPJ_BOOL sinkSeek(OPJ_OFF_T offset, void* user) {
+    static_cast<Sink*>(user)->position = std::size_t(offset);
+    return OPJ_TRUE;
+}
+
+void quiet(const char*, void*) {}
+
+// One frame of interleaved samples as a JPEG 2000 code stream, reversible or
+// irreversible, without colour transform (the samples stay RGB).
+std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int samples, int bits,
+                             bool lossless) {
+    std::vector<opj_image_cmptparm_t> components(static_cast<std::size_t>(samples));
+    for (opj_image_cmptparm_t& c : components) {
+        c = {};
+        c.dx = c.dy = 1;
+        c.w = OPJ_UINT32(width);
+        c.h = OPJ_UINT32(height);
+        c.prec = OPJ_UINT32(bits);
+    }
+    const std::unique_ptr<opj_image_t, decltype(&opj_image_destroy)> image(
+        opj_image_create(OPJ_UINT32(samples), components.data(),
+                         samples == 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY),
+        opj_image_destroy);
+    if (!image)
+        throw std::runtime_error("opj_image_create");
+    image->x1 = OPJ_UINT32(width);
+    image->y1 = OPJ_UINT32(height);
+    for (int p = 0; p < width * height; ++p)
+        for (int c = 0; c < samples; ++c)
+            image->comps[c].data[p] = values[p * samples + c];
+    opj_cparameters_t parameters;
+    opj_set_default_encoder_parameters(&parameters);
+    parameters.numresolution = 3;
+    parameters.tcp_numlayers = 1;
+    parameters.tcp_mct = 0;
+    parameters.irreversible = lossless ? 0 : 1;
+    parameters.tcp_rates[0] = lossless ? 0.0F : 8.0F;
+    parameters.cp_disto_alloc = 1;
+    const std::unique_ptr<opj_codec_t, decltype(&opj_destroy_codec)> codec(
+        opj_create_compress(OPJ_CODEC_J2K), opj_destroy_codec);
+    const std::unique_ptr<opj_stream_t, decltype(&opj_stream_destroy)> stream(
+        opj_stream_create(64 * 1024, OPJ_FALSE), opj_stream_destroy);
+    Sink sink;
+    opj_set_error_handler(codec.get(), quiet, nullptr);
+    opj_set_warning_handler(codec.get(), quiet, nullptr);
+    opj_set_info_handler(codec.get(), quiet, nullptr);
+    opj_stream_set_user_data(stream.get(), &sink, nullptr);
+    opj_stream_set_write_function(stream.get(), sinkWrite);
+    opj_stream_set_skip_function(stream.get(), sinkSkip);
+    opj_stream_set_seek_function(stream.get(), sinkSeek);
+    if (!opj_setup_encoder(codec.get(), &parameters, image.get()) ||
+        !opj_start_compress(codec.get(), image.get(), stream.get()) ||
+        !opj_encode(codec.get(), stream.get()) || !opj_end_compress(codec.get(), stream.get()))
+        throw std::runtime_error("opj_encode");
+    return sink.bytes;
 }
 
 } // namespace
@@ -146,7 +228,8 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
 
     const E_TransferSyntax syntaxes[] = {EXS_LittleEndianExplicit, EXS_BigEndianExplicit,
                                          EXS_RLELossless,          EXS_JPEGProcess1,
-                                         EXS_JPEGLSLossless,       EXS_LittleEndianImplicit};
+                                         EXS_JPEGLSLossless,       EXS_LittleEndianImplicit,
+                                         EXS_JPEG2000LosslessOnly, EXS_JPEG2000};
     const E_TransferSyntax xfer = syntaxes[int(variant.encoding)];
     const DJ_RPLossy jpeg(90);
     const DJLSRepresentationParameter jpegLs;
@@ -155,8 +238,28 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
         parameter = &jpeg;
     else if (variant.encoding == Encoding::JpegLs)
         parameter = &jpegLs;
-    if (variant.pixelData)
+    const bool j2k =
+        variant.encoding == Encoding::Jpeg2000Lossless || variant.encoding == Encoding::Jpeg2000;
+    if (variant.pixelData && j2k) {
+        const int samples = rgb ? 3 : 1;
+        const std::size_t frameSize = std::size_t(base.width * base.height * samples);
+        auto* sequence = new DcmPixelSequence(DCM_PixelSequenceTag);
+        sequence->insert(new DcmPixelItem(DCM_PixelItemTag)); // empty offset table
+        for (int f = 0; f < variant.frames; ++f) {
+            std::vector<Uint8> stream = encodeJ2k(values.data() + f * frameSize, base.width,
+                                                  base.height, samples, variant.sixteenBit ? 12 : 8,
+                                                  variant.encoding == Encoding::Jpeg2000Lossless);
+            stream.resize(stream.size() - std::size_t(variant.streamCut));
+            auto* fragment = new DcmPixelItem(DCM_PixelItemTag);
+            check(fragment->putUint8Array(stream.data(), Uint32(stream.size())), "fragment");
+            sequence->insert(fragment);
+        }
+        auto* pixels = new DcmPixelData(DCM_PixelData);
+        pixels->putOriginalRepresentation(xfer, nullptr, sequence);
+        check(data.insert(pixels, true), "pixels");
+    } else if (variant.pixelData) {
         check(data.chooseRepresentation(xfer, parameter), "compress");
+    }
     check(file.saveFile(QFile::encodeName(path).constData(), xfer, EET_ExplicitLength, EGL_recalcGL,
                         EPD_noChange, 0, 0, variant.meta ? EWM_fileformat : EWM_dataset),
           "save");

@@ -22,7 +22,16 @@ struct DicomSpec {
 // whose pixels are patternValue().
 void writeDicom(const QString& path, const DicomSpec& image);
 
-enum class Encoding { ExplicitLittle, ExplicitBig, Rle, JpegBaseline, JpegLs, ImplicitLittle };
+enum class Encoding {
+    ExplicitLittle,
+    ExplicitBig,
+    Rle,
+    JpegBaseline,
+    JpegLs,
+    ImplicitLittle,
+    Jpeg2000Lossless,
+    Jpeg2000
+};
 enum class Colour { Monochrome2, Rgb };
 
 // One entry of the Sequence of Ultrasound Regions; units 3 are cm.
@@ -41,7 +50,8 @@ struct VariantSpec {
     bool pixelData = true;
     QString characterSet{}; // "ISO_IR 100": the Patient ID is written as Latin-1
     QList<UsRegion> regions{};
-    bool meta = true; // false: the bare data set, without preamble and file meta information
+    bool meta = true;  // false: the bare data set, without preamble and file meta information
+    int streamCut = 0; // JPEG 2000: bytes cut off the end of each code stream
 };
 
 // Named apart from writeDicom so that writeDicom(path, {...}) stays unambiguous.
