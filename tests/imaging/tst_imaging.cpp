@@ -107,6 +107,8 @@ private Q_SLOTS:
         QTest::newRow("jpeg 2000 multi-frame")
             << VariantSpec{.encoding = Jpeg2000Lossless, .frames = 2} << 0 << 0;
         QTest::newRow("jpeg 2000 lossy") << VariantSpec{.encoding = Jpeg2000} << 0 << 6;
+        QTest::newRow("jpeg 2000 lossy rgb")
+            << VariantSpec{.encoding = Jpeg2000, .colour = Rgb} << 0 << 8;
         QTest::newRow("jpeg 2000 corrupt")
             << VariantSpec{.encoding = Jpeg2000Lossless, .streamCut = 100} << 0 << -1;
     }
@@ -155,6 +157,8 @@ private Q_SLOTS:
         // No codec decodes JPEG 2000 here: its copy is checked by reading it back.
         const bool j2k = fixture.encoding == Jpeg2000Lossless || fixture.encoding == Jpeg2000;
         QVERIFY(j2k || original.chooseRepresentation(EXS_LittleEndianExplicit, nullptr).good());
+        if (j2k && fixture.colour == Rgb) // the colour transform is undone
+            original.putAndInsertString(DCM_PhotometricInterpretation, "RGB");
         for (const bool part10 : {true, false}) {
             const QString copyFile = path(part10 ? u"copy.dcm"_s : u"bare.dcm"_s);
             images.item(1).write(copyFile, part10);

@@ -76,7 +76,7 @@ OPJ_BOOL sinkSeek(OPJ_OFF_T offset, void* user) {
 void quiet(const char*, void*) {}
 
 // One frame of interleaved samples as a JPEG 2000 code stream, reversible or
-// irreversible, without colour transform (the samples stay RGB).
+// irreversible, RGB through the matching colour transform.
 std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int samples, int bits,
                              bool lossless) {
     std::vector<opj_image_cmptparm_t> components(static_cast<std::size_t>(samples));
@@ -102,7 +102,7 @@ std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int sa
     opj_set_default_encoder_parameters(&parameters);
     parameters.numresolution = 3;
     parameters.tcp_numlayers = 1;
-    parameters.tcp_mct = 0;
+    parameters.tcp_mct = samples == 3 ? 1 : 0;
     parameters.irreversible = lossless ? 0 : 1;
     parameters.tcp_rates[0] = lossless ? 0.0F : 8.0F;
     parameters.cp_disto_alloc = 1;
@@ -193,7 +193,14 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
         item->putAndInsertFloat64(DCM_PhysicalDeltaY, r.deltaY);
     }
 
-    put(DCM_PhotometricInterpretation, rgb ? "RGB" : "MONOCHROME2");
+    // JPEG 2000 colour goes through the reversible or irreversible transform.
+    const bool j2k =
+        variant.encoding == Encoding::Jpeg2000Lossless || variant.encoding == Encoding::Jpeg2000;
+    const bool lossless = variant.encoding == Encoding::Jpeg2000Lossless;
+    put(DCM_PhotometricInterpretation, !rgb       ? "MONOCHROME2"
+                                       : !j2k     ? "RGB"
+                                       : lossless ? "YBR_RCT"
+                                                  : "YBR_ICT");
     putNumber(DCM_SamplesPerPixel, rgb ? 3 : 1);
     if (rgb)
         putNumber(DCM_PlanarConfiguration, 0);
@@ -238,8 +245,6 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
         parameter = &jpeg;
     else if (variant.encoding == Encoding::JpegLs)
         parameter = &jpegLs;
-    const bool j2k =
-        variant.encoding == Encoding::Jpeg2000Lossless || variant.encoding == Encoding::Jpeg2000;
     if (variant.pixelData && j2k) {
         const int samples = rgb ? 3 : 1;
         const std::size_t frameSize = std::size_t(base.width * base.height * samples);
