@@ -102,6 +102,9 @@ private Q_SLOTS:
         QTest::newRow("jpeg 2000 lossless") << VariantSpec{.encoding = Jpeg2000Lossless} << 0 << 0;
         QTest::newRow("jpeg 2000 16 bit")
             << VariantSpec{.encoding = Jpeg2000Lossless, .sixteenBit = true} << 0 << 1;
+        QTest::newRow("jpeg 2000 16 bit signed")
+            << VariantSpec{.encoding = Jpeg2000Lossless, .sixteenBit = true, .signedPixels = true}
+            << 0 << 1;
         QTest::newRow("jpeg 2000 rgb")
             << VariantSpec{.encoding = Jpeg2000Lossless, .colour = Rgb} << 0 << 0;
         QTest::newRow("jpeg 2000 multi-frame")

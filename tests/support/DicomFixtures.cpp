@@ -78,7 +78,7 @@ void quiet(const char*, void*) {}
 // One frame of interleaved samples as a JPEG 2000 code stream, reversible or
 // irreversible, RGB through the matching colour transform.
 std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int samples, int bits,
-                             bool lossless) {
+                             bool sgnd, bool lossless) {
     std::vector<opj_image_cmptparm_t> components(static_cast<std::size_t>(samples));
     for (opj_image_cmptparm_t& c : components) {
         c = {};
@@ -86,6 +86,7 @@ std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int sa
         c.w = OPJ_UINT32(width);
         c.h = OPJ_UINT32(height);
         c.prec = OPJ_UINT32(bits);
+        c.sgnd = sgnd ? 1 : 0;
     }
     const std::unique_ptr<opj_image_t, decltype(&opj_image_destroy)> image(
         opj_image_create(OPJ_UINT32(samples), components.data(),
@@ -97,7 +98,8 @@ std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int sa
     image->y1 = OPJ_UINT32(height);
     for (int p = 0; p < width * height; ++p)
         for (int c = 0; c < samples; ++c)
-            image->comps[c].data[p] = values[p * samples + c];
+            image->comps[c].data[p] =
+                sgnd ? Sint16(values[p * samples + c]) : OPJ_INT32(values[p * samples + c]);
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
     parameters.numresolution = 3;
@@ -209,7 +211,7 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
     putNumber(DCM_BitsAllocated, variant.sixteenBit ? 16 : 8);
     putNumber(DCM_BitsStored, variant.sixteenBit ? 12 : 8);
     putNumber(DCM_HighBit, variant.sixteenBit ? 11 : 7);
-    putNumber(DCM_PixelRepresentation, 0);
+    putNumber(DCM_PixelRepresentation, variant.signedPixels ? 1 : 0);
     if (variant.frames > 1)
         put(DCM_NumberOfFrames, QByteArray::number(variant.frames));
     std::vector<Uint16> values;
@@ -222,8 +224,8 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
                     values.insert(values.end(),
                                   {Uint16(qRed(c)), Uint16(qGreen(c)), Uint16(qBlue(c))});
                 else
-                    values.push_back(
-                        Uint16((f == 0 ? v : 255 - v) * (variant.sixteenBit ? 16 : 1)));
+                    values.push_back(Uint16((f == 0 ? v : 255 - v) * (variant.sixteenBit ? 16 : 1) -
+                                            (variant.signedPixels ? 2048 : 0)));
             }
         }
     }
@@ -251,9 +253,10 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
         auto* sequence = new DcmPixelSequence(DCM_PixelSequenceTag);
         sequence->insert(new DcmPixelItem(DCM_PixelItemTag)); // empty offset table
         for (int f = 0; f < variant.frames; ++f) {
-            std::vector<Uint8> stream = encodeJ2k(values.data() + f * frameSize, base.width,
-                                                  base.height, samples, variant.sixteenBit ? 12 : 8,
-                                                  variant.encoding == Encoding::Jpeg2000Lossless);
+            std::vector<Uint8> stream =
+                encodeJ2k(values.data() + f * frameSize, base.width, base.height, samples,
+                          variant.sixteenBit ? 12 : 8, variant.signedPixels,
+                          variant.encoding == Encoding::Jpeg2000Lossless);
             stream.resize(stream.size() - std::size_t(variant.streamCut));
             auto* fragment = new DcmPixelItem(DCM_PixelItemTag);
             check(fragment->putUint8Array(stream.data(), Uint32(stream.size())), "fragment");

@@ -45,8 +45,9 @@ struct VariantSpec {
     DicomSpec base{.patientId = "4711"};
     Encoding encoding = Encoding::ExplicitLittle;
     Colour colour = Colour::Monochrome2;
-    bool sixteenBit = false; // 12 bits stored: patternValue() * 16
-    int frames = 1;          // later frames hold the inverted pattern
+    bool sixteenBit = false;   // 12 bits stored: patternValue() * 16
+    bool signedPixels = false; // with sixteenBit: PixelRepresentation 1, the values less 2048
+    int frames = 1;            // later frames hold the inverted pattern
     bool pixelData = true;
     QString characterSet{}; // "ISO_IR 100": the Patient ID is written as Latin-1
     QList<UsRegion> regions{};
