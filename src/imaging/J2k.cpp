@@ -131,16 +131,26 @@ bool decodeFrame(const std::vector<Uint8>& stream, const Layout& layout, std::ve
         return false;
     }
     std::unique_ptr<opj_image_t, ImageDeleter> image(raw);
-    if (!opj_decode(codec.get(), input.get(), image.get()) ||
-        !opj_end_decompress(codec.get(), input.get()) || image->numcomps != layout.samples) {
+    // The header is checked before decoding, so a code stream claiming a huge
+    // image is refused before anything is allocated for it.
+    if (image->numcomps != layout.samples) {
         return false;
     }
     for (OPJ_UINT32 c = 0; c < image->numcomps; ++c) {
         const opj_image_comp_t& component = image->comps[c];
-        if (component.data == nullptr || component.w != layout.columns ||
-            component.h != layout.rows || component.dx != 1 || component.dy != 1 ||
-            component.prec == 0 || component.prec > layout.allocated ||
+        if (component.w != layout.columns || component.h != layout.rows || component.dx != 1 ||
+            component.dy != 1 || component.prec == 0 || component.prec > layout.allocated ||
             component.sgnd != layout.signedness) {
+            return false;
+        }
+    }
+    if (!opj_decode(codec.get(), input.get(), image.get()) ||
+        !opj_end_decompress(codec.get(), input.get())) {
+        return false;
+    }
+    for (OPJ_UINT32 c = 0; c < image->numcomps; ++c) {
+        if (image->comps[c].data == nullptr || image->comps[c].w != layout.columns ||
+            image->comps[c].h != layout.rows) {
             return false;
         }
     }
