@@ -89,6 +89,11 @@ void DicomViewer::paintEvent(QPaintEvent* /*event*/) {
         QPen pen(QColor(255, 220, 0), 0, Qt::DashLine);
         painter.setPen(pen);
         const double y = *m_startLine + 0.5;
+        // An aliased line also paints its end pixel, one screen pixel right
+        // of the image: a clip two screen pixels high keeps the line to the
+        // image's columns.
+        const double band = 1.0 / placement.scale;
+        painter.setClipRect(QRectF(0, y - band, imageSize.width(), 2 * band));
         painter.drawLine(QPointF(0, y), QPointF(imageSize.width(), y));
     }
 }
