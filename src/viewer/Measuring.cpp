@@ -49,12 +49,14 @@ void addMeasurement(const Controls& c, imaging::Image& image, int x, int y) {
     const QString startLine = modGlobal::startLine();
     std::optional<imaging::Label> line = measurementLine(startLine, x, y);
     if (!line) {
-        // A whole number that still gives no line lies beyond 32 bits or
-        // too far from the click.
+        // A whole number (as toInt reads one: ASCII digits, blanks around)
+        // that still gives no line lies beyond 32 bits or too far from the
+        // click: no image has such rows.
         static const QRegularExpression wholeNumber(QStringLiteral("^\\s*[+-]?\\d+\\s*$"));
         const QString cause =
             wholeNumber.match(startLine).hasMatch()
-                ? QStringLiteral("Sie liegt zu weit von der angeklickten Stelle entfernt.")
+                ? QStringLiteral("Sie liegt zu weit von der angeklickten Stelle entfernt, "
+                                 "außerhalb der möglichen Bildzeilen.")
                 : QStringLiteral("Sie muss eine ganze Zahl sein.");
         modGlobal::MsgBox(c.form,
                           QStringLiteral("Mit der Startlinie \u201E%1\u201C ist an dieser Stelle "

@@ -77,31 +77,47 @@ private Q_SLOTS:
         QCOMPARE(viewer::measurementText(length, "mm", locale), text);
     }
 
-    void startLineAndRightClickEdgeCases() {
+    void unusableStartLine_data() {
+        QTest::addColumn<QString>("startLine");
+        QTest::addColumn<int>("y");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("letters") << "abc" << 10 << "ganze Zahl";
+        QTest::newRow("decimal") << "12,5" << 10 << "ganze Zahl";
+        QTest::newRow("height above 32 bits") << "-2147483648" << 5 << "zu weit";
+        QTest::newRow("height below 32 bits") << "2147483647" << -5 << "zu weit";
+        QTest::newRow("row beyond 32 bits") << " 99999999999" << 10 << "zu weit";
+    }
+    void unusableStartLine() {
+        QFETCH(QString, startLine);
+        QFETCH(int, y);
+        QFETCH(QString, cause);
         QGuiApplication::clipboard()->setText("vorher");
-        // Not a number, and whole numbers whose line overflows 32 bits.
-        for (const QString startLine : {"abc", "2147483647", "99999999999"}) {
-            modGlobal::setStartLine(startLine);
-            viewer::dvIMG_MouseEvent(c, 1, 0, 40, -5);
-            QVERIFY(messages.last().text.contains(startLine == "abc" ? "ganze Zahl" : "zu weit"));
-        }
+        modGlobal::setStartLine(startLine);
+        viewer::dvIMG_MouseEvent(c, 1, 0, 40, y);
         QVERIFY(labels().count() == 0 && QGuiApplication::clipboard()->text() == "vorher");
+        QVERIFY(messages.count() == 1 && messages.last().icon == Icon::Warning);
+        QVERIFY2(messages.last().text.contains(cause), qPrintable(messages.last().text));
+    }
 
+    void startLineAndRightClickEdgeCases() {
         viewer::dvIMG_MouseEvent(c, 2, 0, 0, 0);
         QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
         labels().add(*viewer::measurementLine("0", 1, 2));
         QGuiApplication::clipboard()->setText("vorher");
         viewer::dvIMG_MouseEvent(c, 2, 0, 0, 0);
         QVERIFY(labels().count() == 1 && QGuiApplication::clipboard()->text().isEmpty());
-        QCOMPARE(messages.count(), 3);
+        QCOMPARE(messages.count(), 0);
 
         viewer::picStartLine_DblClick(c); // the pick takes any button, in image rows
         viewer::dvIMG_MouseEvent(c, 2, 0, 5, -77);
-        QCOMPARE(modGlobal::startLine(), "-77");
+        QVERIFY(modGlobal::startLine() == "-77" && c.dvIMG->startLine() == -77);
         c.dvIMG->images().clear(); // without an image there are no rows to pick
         viewer::picStartLine_DblClick(c);
         viewer::dvIMG_MouseEvent(c, 1, 0, 5, 120);
-        QVERIFY(modGlobal::startLine() == "-77" && messages.count() == 4);
+        QVERIFY(modGlobal::startLine() == "-77" && c.dvIMG->startLine() == -77);
+        QVERIFY(contents(ws->path("/Settings.ini")).contains("StartLine=-77"));
+        QVERIFY(messages.count() == 1 && messages.last().icon == Icon::Information);
+        QCOMPARE(messages.last().owner, c.form);
         QCOMPARE(c.form->cursor().shape(), Qt::ArrowCursor);
     }
 
