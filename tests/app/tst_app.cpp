@@ -84,6 +84,7 @@ void tst_app::layoutAppliedToWindow() {
     QCOMPARE(w.dvIMG->pos(), QPoint(0, 0));
     // The controls inside the panel keep their design positions.
     QCOMPARE(w.cmdSave->geometry(), QRect(12, 567, 163, 46));
+    QCOMPARE(w.lblValues->geometry(), QRect(12, 675, 163, 160)); // below "Ordner archivieren"
     QCOMPARE(w.picStartLine->geometry(), QRect(0, 0, 19, 19));
 }
 
@@ -125,14 +126,20 @@ void tst_app::freshWorkspace() {
 void tst_app::startLineSetting_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("number") << QByteArray("[GENERAL]\r\nStartLine=312\r\n") << "312";
-    QTest::newRow("letters kept as text") << QByteArray("[GENERAL]\nStartLine=abc\n") << "abc";
-    QTest::newRow("not text") << QByteArray("\x00\x01\xff[GEN\x00", 9) << "0";
+    QTest::addColumn<QVariant>("drawnRow"); // invalid: no start line drawn
+    QTest::newRow("number") << QByteArray("[GENERAL]\r\nStartLine=312\r\n") << "312"
+                            << QVariant(312);
+    QTest::newRow("letters kept as text")
+        << QByteArray("[GENERAL]\nStartLine=abc\n") << "abc" << QVariant();
+    QTest::newRow("beyond 32 bits")
+        << QByteArray("[GENERAL]\nStartLine=99999999999\n") << "99999999999" << QVariant();
+    QTest::newRow("not text") << QByteArray("\x00\x01\xff[GEN\x00", 9) << "0" << QVariant(0);
 }
 
 void tst_app::startLineSetting() {
     QFETCH(QByteArray, file);
     QFETCH(QString, expected);
+    QFETCH(QVariant, drawnRow);
     TestWorkspace ws;
     QFile f(ws.path("/Settings.ini"));
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -141,6 +148,8 @@ void tst_app::startLineSetting() {
     frmMain w;
     QVERIFY(w.Form_Load());
     QCOMPARE(modGlobal::startLine(), expected);
+    const std::optional<int> drawn = w.dvIMG->startLine();
+    QCOMPARE(drawn ? QVariant(*drawn) : QVariant(), drawnRow);
 }
 
 void tst_app::unusableWorkspace_data() {
