@@ -1,0 +1,258 @@
+#include "Record.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <optional>
+
+namespace record {
+
+RecordError::RecordError(const QString& message) : std::runtime_error(message.toStdString()) {}
+
+QString RecordError::message() const {
+    return QString::fromUtf8(what());
+}
+
+QString recordFile(const QString& folder) {
+    return folder + QLatin1Char('/') + kFileName;
+}
+
+namespace {
+
+const QByteArray kBom = QByteArrayLiteral("\xEF\xBB\xBF");
+const QString kUidColumn = QStringLiteral("Bild-UID");
+
+QString lengthColumn(int k) {
+    return QStringLiteral("Länge %1").arg(k);
+}
+
+// The records of a CSV text: split at line ends outside quotes, each without
+// its line end. Blank lines are records too, so they survive a rewrite.
+QList<QByteArray> splitRecords(const QByteArray& text) {
+    QList<QByteArray> records;
+    QByteArray current;
+    bool quoted = false;
+    for (const char ch : text) {
+        if (ch == '"')
+            quoted = !quoted;
+        if (ch == '\n' && !quoted) {
+            if (current.endsWith('\r'))
+                current.chop(1);
+            records << current;
+            current.clear();
+        } else {
+            current += ch;
+        }
+    }
+    if (!current.isEmpty())
+        records << current;
+    return records;
+}
+
+// The fields of one record with quotes removed ("" inside quotes is one ").
+QList<QByteArray> splitFields(const QByteArray& record) {
+    QList<QByteArray> fields(1);
+    bool quoted = false;
+    for (qsizetype i = 0; i < record.size(); ++i) {
+        const char ch = record[i];
+        if (ch == '"') {
+            if (quoted && i + 1 < record.size() && record[i + 1] == '"') {
+                fields.last() += '"';
+                ++i;
+            } else {
+                quoted = !quoted;
+            }
+        } else if (ch == ';' && !quoted) {
+            fields << QByteArray();
+        } else {
+            fields.last() += ch;
+        }
+    }
+    return fields;
+}
+
+QByteArray joinFields(const QList<QByteArray>& fields) {
+    QByteArray record;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            record += ';';
+        const QByteArray& field = fields[i];
+        if (field.contains(';') || field.contains('"') || field.contains('\n') ||
+            field.contains('\r')) {
+            QByteArray escaped = field;
+            record += '"' + escaped.replace("\"", "\"\"") + '"';
+        } else {
+            record += field;
+        }
+    }
+    return record;
+}
+
+// Free text a spreadsheet would run as a formula ("=...", "+...") is kept
+// as text by a leading apostrophe.
+QByteArray textCell(const QString& text) {
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    if (!text.isEmpty() && formulaStarts.contains(text.front()))
+        return "'" + text.toUtf8();
+    return text.toUtf8();
+}
+
+// The record file in memory: the header's fields and every later record as
+// read, parsed only where a row is changed.
+class Table {
+public:
+    explicit Table(const QString& file) : m_file(file) {
+        QFile in(file);
+        if (!in.exists())
+            return;
+        if (!in.open(QIODevice::ReadOnly))
+            throw RecordError(
+                QStringLiteral("Die Messwerttabelle \u201E%1\u201C kann nicht gelesen werden (%2).")
+                    .arg(file, in.errorString()));
+        QByteArray text = in.readAll();
+        if (in.error() != QFileDevice::NoError)
+            throw RecordError(
+                QStringLiteral("Die Messwerttabelle \u201E%1\u201C kann nicht gelesen werden (%2).")
+                    .arg(file, in.errorString()));
+        if (text.startsWith(kBom))
+            text.remove(0, kBom.size());
+        m_rows = splitRecords(text);
+        if (m_rows.isEmpty())
+            return;
+        m_header = splitFields(m_rows.takeFirst());
+        if (indexOf(kUidColumn) < 0)
+            throw RecordError(
+                QStringLiteral("Die Messwerttabelle \u201E%1\u201C hat keine Spalte "
+                               "\u201E%2\u201C in ihrer ersten Zeile und wird deshalb "
+                               "nicht verändert. Bitte stellen Sie die Kopfzeile "
+                               "wieder her oder benennen Sie die Datei um.")
+                    .arg(file, kUidColumn));
+    }
+
+    bool exists() const { return !m_header.isEmpty(); }
+
+    // The row holding uid in its "Bild-UID" field, or -1.
+    qsizetype find(const QString& uid) const {
+        const qsizetype column = indexOf(kUidColumn);
+        if (column < 0)
+            return -1;
+        const QByteArray key = uid.toUtf8();
+        for (qsizetype i = 0; i < m_rows.size(); ++i) {
+            const QList<QByteArray> fields = splitFields(m_rows[i]);
+            if (column < fields.size() && fields[column].trimmed() == key)
+                return i;
+        }
+        return -1;
+    }
+
+    // Sets the named fields of row (appended when -1) and, given a length
+    // count, empties the length columns beyond it; other fields keep their
+    // values.
+    void setFields(qsizetype row, const QList<std::pair<QString, QByteArray>>& values,
+                   std::optional<qsizetype> lengths) {
+        if (!exists())
+            for (const char* name :
+                 {"Kuhnummer", "Bild-UID", "Studiendatum", "Gespeichert", "Startlinie", "Einheit"})
+                column(QString::fromUtf8(name));
+        QList<QByteArray> fields = row < 0 ? QList<QByteArray>() : splitFields(m_rows[row]);
+        auto set = [&](qsizetype index, const QByteArray& value) {
+            if (fields.size() <= index)
+                fields.resize(index + 1);
+            fields[index] = value;
+        };
+        for (const auto& [name, value] : values)
+            set(column(name), value);
+        for (qsizetype k = lengths.value_or(0) + 1; lengths; ++k) {
+            const qsizetype index = indexOf(lengthColumn(static_cast<int>(k)));
+            if (index < 0)
+                break;
+            if (index < fields.size())
+                fields[index].clear();
+        }
+        if (fields.size() < m_header.size())
+            fields.resize(m_header.size());
+        if (row < 0)
+            m_rows << joinFields(fields);
+        else
+            m_rows[row] = joinFields(fields);
+    }
+
+    void removeRow(qsizetype row) { m_rows.removeAt(row); }
+
+    void write() const {
+        QByteArray text = kBom + joinFields(m_header) + "\r\n";
+        for (const QByteArray& row : m_rows)
+            text += row + "\r\n";
+        // Unbuffered, write() reports a short write (disk full, size limit);
+        // through the buffer it is lost and commit() would rename the cut
+        // file over the old record.
+        QSaveFile out(m_file);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+            out.write(text) != text.size() || !out.commit())
+            throw RecordError(QStringLiteral("Die Messwerttabelle \u201E%1\u201C konnte nicht "
+                                             "geschrieben werden (%2); sie bleibt, wie sie war.")
+                                  .arg(m_file, out.errorString()));
+    }
+
+private:
+    qsizetype indexOf(const QString& name) const {
+        for (qsizetype i = 0; i < m_header.size(); ++i)
+            if (QString::fromUtf8(m_header[i]).trimmed() == name)
+                return i;
+        return -1;
+    }
+
+    // The index of a column, added at the header's end when missing.
+    qsizetype column(const QString& name) {
+        const qsizetype index = indexOf(name);
+        if (index >= 0)
+            return index;
+        m_header << name.toUtf8();
+        return m_header.size() - 1;
+    }
+
+    QString m_file;
+    QList<QByteArray> m_header;
+    QList<QByteArray> m_rows;
+};
+
+} // namespace
+
+void saveEntry(const QString& folder, const Entry& entry) {
+    Table table(recordFile(folder));
+    QList<std::pair<QString, QByteArray>> values = {
+        {QStringLiteral("Kuhnummer"), textCell(entry.number)},
+        {kUidColumn, entry.uid.toUtf8()},
+        {QStringLiteral("Studiendatum"), textCell(entry.studyDate)},
+        {QStringLiteral("Gespeichert"), entry.savedAt.toUtf8()},
+        {QStringLiteral("Startlinie"), entry.startLine.toUtf8()},
+        {QStringLiteral("Einheit"), entry.unit.toUtf8()},
+    };
+    for (int k = 1; k <= entry.lengths.size(); ++k)
+        values.append({lengthColumn(k), entry.lengths[k - 1].toUtf8()});
+    table.setFields(table.find(entry.uid), values, entry.lengths.size());
+    table.write();
+}
+
+void renumberEntry(const QString& folder, const QString& oldUid, const QString& number,
+                   const QString& newUid) {
+    Table table(recordFile(folder));
+    const qsizetype row = table.exists() ? table.find(oldUid) : -1;
+    if (row < 0)
+        return;
+    table.setFields(
+        row, {{QStringLiteral("Kuhnummer"), textCell(number)}, {kUidColumn, newUid.toUtf8()}},
+        std::nullopt);
+    table.write();
+}
+
+void removeEntry(const QString& folder, const QString& uid) {
+    Table table(recordFile(folder));
+    const qsizetype row = table.exists() ? table.find(uid) : -1;
+    if (row < 0)
+        return;
+    table.removeRow(row);
+    table.write();
+}
+
+} // namespace record

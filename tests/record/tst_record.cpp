@@ -1,0 +1,130 @@
+// The measurement record as a spreadsheet program and a hand editor see it.
+#include "CsvReader.h"
+#include "Record.h"
+
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using record::Entry;
+
+namespace {
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+const QStringList kHeader = {"Kuhnummer",  "Bild-UID", "Studiendatum", "Gespeichert",
+                             "Startlinie", "Einheit",  "Länge 1",      "Länge 2"};
+
+} // namespace
+
+class tst_Record : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString file() const { return record::recordFile(dir.path()); }
+
+private Q_SLOTS:
+    void init() { QFile::remove(file()); }
+
+    void rowsFollowSaveRenumberAndDelete() {
+        // Neither a renumber nor a delete creates a record.
+        record::renumberEntry(dir.path(), "1.1", "9", "1.9");
+        record::removeEntry(dir.path(), "1.1");
+        QVERIFY(!QFile::exists(file()));
+
+        record::saveEntry(
+            dir.path(),
+            {"17", "1.1", "05.12.2026", "05.12.2026 09:00:00", "100", "mm", {"30", "12,2"}});
+        record::saveEntry(dir.path(),
+                          {"=2+3", "1.2", "05.12.2026", "05.12.2026 09:01:00", "80", "px", {"7"}});
+        const QByteArray bytes = contents(file());
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"
+                                 "Kuhnummer;Bild-UID;") &&
+                bytes.endsWith("\r\n"));
+        QCOMPARE(bytes.count("\r\n"), 3);
+
+        // Saved again with fewer lines: the row is replaced where it stands.
+        record::saveEntry(
+            dir.path(), {"17", "1.1", "05.12.2026", "05.12.2026 09:05:00", "100", "mm", {"31,5"}});
+        QList<QStringList> expected = {
+            kHeader,
+            {"17", "1.1", "05.12.2026", "05.12.2026 09:05:00", "100", "mm", "31,5", ""},
+            {"'=2+3", "1.2", "05.12.2026", "05.12.2026 09:01:00", "80", "px", "7", ""}};
+        QCOMPARE(csvRows(file()), expected);
+
+        record::renumberEntry(dir.path(), "1.2", "119", "1.3");
+        expected[2][0] = "119";
+        expected[2][1] = "1.3";
+        QCOMPARE(csvRows(file()), expected);
+
+        record::removeEntry(dir.path(), "1.1");
+        record::removeEntry(dir.path(), "1.1");
+        expected.removeAt(1);
+        QCOMPARE(csvRows(file()), expected);
+    }
+
+    void handEditedRecordIsKept() {
+        // Reordered and added columns, a sum row, a blank line, a note in
+        // Latin-1 and a quoted field holding ";", CR and LF.
+        const QByteArray kept = "Summe;;;=SUMME(D3:D9)\r\n"
+                                "\r\n"
+                                "Notiz in K\xE4rnten\r\n";
+        QVERIFY(writeFile(file(), "\xEF\xBB\xBF"
+                                  "Bild-UID;Bemerkung;Kuhnummer;L\xC3\xA4nge 1\r\n" +
+                                      kept + "1.1;\"lahmt; \"\"links\"\"\r\nseit Mai\";17;30\n"));
+        record::saveEntry(
+            dir.path(),
+            {"17", "1.1", "05.12.2026", "07.12.2026 10:00:00", "90", "mm", {"31,5", "40"}});
+        record::saveEntry(dir.path(),
+                          {"18", "1.2", "05.12.2026", "07.12.2026 10:01:00", "90", "mm", {"20"}});
+        QCOMPARE(contents(file()),
+                 "\xEF\xBB\xBF"
+                 "Bild-UID;Bemerkung;Kuhnummer;L\xC3\xA4nge 1;Studiendatum;Gespeichert;"
+                 "Startlinie;Einheit;L\xC3\xA4nge 2\r\n" +
+                     kept +
+                     "1.1;\"lahmt; \"\"links\"\"\r\nseit Mai\";17;31,5;05.12.2026;"
+                     "07.12.2026 10:00:00;90;mm;40\r\n"
+                     "1.2;;18;20;05.12.2026;07.12.2026 10:01:00;90;mm;\r\n");
+
+        // Without a "Bild-UID" column no row can be found: nothing is changed.
+        const QByteArray foreign = "Kuh;Wert\r\n17;30\r\n";
+        QVERIFY(writeFile(file(), foreign));
+        QVERIFY_THROWS_EXCEPTION(record::RecordError, record::saveEntry(dir.path(), {}));
+        QVERIFY_THROWS_EXCEPTION(record::RecordError, record::removeEntry(dir.path(), "1.1"));
+        QCOMPARE(contents(file()), foreign);
+    }
+
+    void failedWriteKeepsTheOldRecord() {
+        const QByteArray before = "Bild-UID\r\n" + QByteArray(4000, 'x') + "\r\n";
+        QVERIFY(writeFile(file(), before));
+        rlimit saved{}; // a file-size limit fails the write even for root
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const rlimit limited{rlim_t(before.size() + 16), saved.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        QString message;
+        try {
+            record::saveEntry(
+                dir.path(),
+                {"17", "1.1", "05.12.2026", "07.12.2026 10:00:00", "90", "mm", {"31,5"}});
+        } catch (const record::RecordError& error) {
+            message = error.message();
+        }
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        QVERIFY2(message.contains("konnte nicht geschrieben werden"), qPrintable(message));
+        QCOMPARE(contents(file()), before);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{record::kFileName});
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Record)
+#include "tst_record.moc"
