@@ -207,8 +207,10 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
         output += line.ending;
     }
 
+    // Unbuffered, a short write (disk full) is seen here; through the buffer
+    // commit() would rename the cut file over the settings.
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     if (file.write(output) != output.size()) {
         file.cancelWriting();
