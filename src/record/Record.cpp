@@ -21,6 +21,7 @@ namespace {
 
 const QByteArray kBom = QByteArrayLiteral("\xEF\xBB\xBF");
 const QString kUidColumn = QStringLiteral("Bild-UID");
+const QString kNumberColumn = QStringLiteral("Kuhnummer");
 
 QString lengthColumn(int k) {
     return QStringLiteral("Länge %1").arg(k);
@@ -131,15 +132,19 @@ public:
 
     bool exists() const { return !m_header.isEmpty(); }
 
-    // The row holding uid in its "Bild-UID" field, or -1.
-    qsizetype find(const QString& uid) const {
-        const qsizetype column = indexOf(kUidColumn);
-        if (column < 0)
+    // The row of an image: the one holding uid in its "Bild-UID" field; for
+    // an image without UID the one with an empty UID and its number.
+    qsizetype find(const QString& uid, const QString& number) const {
+        const qsizetype uidColumn = indexOf(kUidColumn);
+        const qsizetype numberColumn = indexOf(kNumberColumn);
+        if (uidColumn < 0 || (uid.isEmpty() && numberColumn < 0))
             return -1;
         const QByteArray key = uid.toUtf8();
         for (qsizetype i = 0; i < m_rows.size(); ++i) {
             const QList<QByteArray> fields = splitFields(m_rows[i]);
-            if (column < fields.size() && fields[column].trimmed() == key)
+            if (uidColumn < fields.size() && fields[uidColumn].trimmed() == key &&
+                (!key.isEmpty() ||
+                 (numberColumn < fields.size() && fields[numberColumn] == textCell(number))))
                 return i;
         }
         return -1;
@@ -221,7 +226,7 @@ private:
 void saveEntry(const QString& folder, const Entry& entry) {
     Table table(recordFile(folder));
     QList<std::pair<QString, QByteArray>> values = {
-        {QStringLiteral("Kuhnummer"), textCell(entry.number)},
+        {kNumberColumn, textCell(entry.number)},
         {kUidColumn, entry.uid.toUtf8()},
         {QStringLiteral("Studiendatum"), textCell(entry.studyDate)},
         {QStringLiteral("Gespeichert"), entry.savedAt.toUtf8()},
@@ -230,25 +235,24 @@ void saveEntry(const QString& folder, const Entry& entry) {
     };
     for (int k = 1; k <= entry.lengths.size(); ++k)
         values.append({lengthColumn(k), entry.lengths[k - 1].toUtf8()});
-    table.setFields(table.find(entry.uid), values, entry.lengths.size());
+    table.setFields(table.find(entry.uid, entry.number), values, entry.lengths.size());
     table.write();
 }
 
-void renumberEntry(const QString& folder, const QString& oldUid, const QString& number,
-                   const QString& newUid) {
+void renumberEntry(const QString& folder, const QString& oldUid, const QString& oldNumber,
+                   const QString& number, const QString& newUid) {
     Table table(recordFile(folder));
-    const qsizetype row = table.exists() ? table.find(oldUid) : -1;
+    const qsizetype row = table.exists() ? table.find(oldUid, oldNumber) : -1;
     if (row < 0)
         return;
-    table.setFields(
-        row, {{QStringLiteral("Kuhnummer"), textCell(number)}, {kUidColumn, newUid.toUtf8()}},
-        std::nullopt);
+    table.setFields(row, {{kNumberColumn, textCell(number)}, {kUidColumn, newUid.toUtf8()}},
+                    std::nullopt);
     table.write();
 }
 
-void removeEntry(const QString& folder, const QString& uid) {
+void removeEntry(const QString& folder, const QString& uid, const QString& number) {
     Table table(recordFile(folder));
-    const qsizetype row = table.exists() ? table.find(uid) : -1;
+    const qsizetype row = table.exists() ? table.find(uid, number) : -1;
     if (row < 0)
         return;
     table.removeRow(row);

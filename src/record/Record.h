@@ -12,7 +12,8 @@
 //
 // Every change reads the whole file, changes the one row it concerns and
 // writes the file anew through a temporary file that replaces the old one
-// only when complete. Rows are found by their "Bild-UID"; every other row,
+// only when complete. Rows are found by their "Bild-UID" (images without one
+// by their cow number); every other row,
 // and every column the operator added, stays byte for byte as it was, so a
 // table edited by hand survives, rows that cannot be read included.
 namespace record {
@@ -46,10 +47,10 @@ QString recordFile(const QString& folder);
 void saveEntry(const QString& folder, const Entry& entry);
 
 // An image got a new number and UID: its row follows. No record, no row: nothing.
-void renumberEntry(const QString& folder, const QString& oldUid, const QString& number,
-                   const QString& newUid);
+void renumberEntry(const QString& folder, const QString& oldUid, const QString& oldNumber,
+                   const QString& number, const QString& newUid);
 
 // An image was deleted: its row leaves. No record, no row: nothing.
-void removeEntry(const QString& folder, const QString& uid);
+void removeEntry(const QString& folder, const QString& uid, const QString& number);
 
 } // namespace record

@@ -1,3 +1,4 @@
+#include "Record.h"
 #include "ViewerState.h"
 #include "modGlobal.h"
 
@@ -59,6 +60,10 @@ void cmdDelete_Click(const Controls& c) {
     delete row;
     disableImageCommands(c);
     c.form->setWindowTitle(modGlobal::kAppTitle);
+    changeRecord(c,
+                 QStringLiteral("Das Bild ist gelöscht, seine Messwerte stehen aber noch in der "
+                                "Messwerttabelle."),
+                 [&] { record::removeEntry(*c.strCurrentFolder, uid, number); });
 
     // The measured copy goes last, once the image has left Original, so a
     // failure here never leaves a row without its image.

@@ -162,7 +162,7 @@ std::optional<imaging::Label> measurementLine(const QString& startLine, int x, i
     return line;
 }
 
-QString measurementText(double length, const QString& unit, const QLocale& locale) {
+QString measurementNumber(double length, const QLocale& locale) {
     const float single = static_cast<float>(length);
     // Ten times a float is exact in double precision, so the rounding sees the
     // single-precision value itself; rint takes halves to the even neighbour.
@@ -172,7 +172,11 @@ QString measurementText(double length, const QString& unit, const QLocale& local
     QLocale format(locale);
     format.setNumberOptions(format.numberOptions() | QLocale::OmitGroupSeparator);
     // Seven significant digits are what a float holds; 'g' drops trailing zeros.
-    return format.toString(rounded, 'g', 7) + QLatin1Char(' ') + unit;
+    return format.toString(rounded, 'g', 7);
+}
+
+QString measurementText(double length, const QString& unit, const QLocale& locale) {
+    return measurementNumber(length, locale) + QLatin1Char(' ') + unit;
 }
 
 } // namespace viewer

@@ -1,3 +1,4 @@
+#include "Record.h"
 #include "ViewerState.h"
 #include "modGlobal.h"
 
@@ -32,15 +33,21 @@ void cmdEdit_Click(const Controls& c) {
 
     // The shown image is read again from its file: the viewer's copy carries
     // the measurements drawn on it, which do not belong in Original.
+    QString oldUid;
+    QString oldNumber;
+    QString newUid;
     QString newFile;
     const bool written = modGlobal::guarded(c.form, operation, [&] {
         imaging::ImageCollection source;
         source.readFile(oldFile);
         imaging::Image& image = source.item(1);
+        oldUid = image.imageUid();
+        oldNumber = image.imageNumber();
         image.setPatientName(number + QLatin1Char('^') + number);
         image.setImageNumber(number);
-        image.setImageUid(imaging::UidGenerator().newUid());
-        newFile = originalFolder(c) + QLatin1Char('/') + image.imageUid() + QStringLiteral(".dcm");
+        newUid = imaging::UidGenerator().newUid();
+        image.setImageUid(newUid);
+        newFile = originalFolder(c) + QLatin1Char('/') + newUid + QStringLiteral(".dcm");
         image.write(newFile, true);
     });
     if (!written)
@@ -65,6 +72,11 @@ void cmdEdit_Click(const Controls& c) {
     row->setText(0, number);
     imagelist::ListView::setTag(row, newFile);
     row->setText(1, QStringLiteral("-"));
+    changeRecord(
+        c,
+        QStringLiteral("Die Bildnummer ist geändert, in der Messwerttabelle steht das "
+                       "Bild aber noch unter der alten Nummer."),
+        [&] { record::renumberEntry(*c.strCurrentFolder, oldUid, oldNumber, number, newUid); });
 
     if (!modGlobal::guarded(c.form, QStringLiteral("Das Anzeigen des Bildes"),
                             [&] { showUnmeasuredFile(c, newFile); }))

@@ -1,6 +1,9 @@
+#include "Record.h"
 #include "ViewerState.h"
 #include "modGlobal.h"
 
+#include <QDate>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
@@ -16,6 +19,36 @@ bool isPlainFileName(const QString& name) {
     }
     return true;
 }
+
+namespace {
+
+// The record row of an image saved now: its lines give the lengths, the
+// unit and the start line they were drawn from (the setting when there is
+// none).
+record::Entry recordEntry(const imaging::Image& image) {
+    record::Entry entry;
+    entry.number = image.imageNumber();
+    entry.uid = image.imageUid();
+    const QString studyDate = image.attribute(0x0008, 0x0020).value();
+    const QDate date = QDate::fromString(studyDate, QStringLiteral("yyyyMMdd"));
+    entry.studyDate = date.isValid() ? date.toString(QStringLiteral("dd.MM.yyyy")) : studyDate;
+    entry.savedAt = QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    entry.startLine = modGlobal::startLine();
+    const imaging::LabelList& labels = image.labels();
+    for (int i = 1; i <= labels.count(); ++i) {
+        const imaging::Label& line = labels.item(i);
+        if (line.kind != imaging::Label::Line)
+            continue;
+        if (entry.lengths.isEmpty()) {
+            entry.startLine = QString::number(line.top);
+            entry.unit = line.unitText();
+        }
+        entry.lengths << measurementNumber(line.measuredLength(), QLocale());
+    }
+    return entry;
+}
+
+} // namespace
 
 void cmdSave_Click(const Controls& c) {
     const QString operation = QStringLiteral("Das Speichern des Bildes");
@@ -47,8 +80,14 @@ void cmdSave_Click(const Controls& c) {
         // The previous copy stays until the new one is completely written.
         image.saveImage(true).write(file, true);
     });
-    if (saved && row)
+    if (!saved)
+        return;
+    if (row)
         row->setText(1, QStringLiteral("X"));
+    changeRecord(c,
+                 QStringLiteral("Die gemessene Kopie ist gespeichert, ihre Messwerte fehlen "
+                                "aber in der Messwerttabelle."),
+                 [&] { record::saveEntry(*c.strCurrentFolder, recordEntry(images.item(1))); });
 }
 
 } // namespace viewer

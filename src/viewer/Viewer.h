@@ -75,14 +75,17 @@ QString measurementSummary(const imaging::LabelList& labels);
 // number or the height overflows 32 bits.
 std::optional<imaging::Label> measurementLine(const QString& startLine, int x, int y);
 
-// The measurement text: length rounded to one decimal (halves to even, on the
+// The measured number: length rounded to one decimal (halves to even, on the
 // single-precision value), in its shortest form with the locale's decimal
-// separator and no group separator, a blank, the unit.
-// (30.0, "mm", German) gives "30 mm", 12.25 gives "12,2 mm".
+// separator and no group separator. (30.0, German) gives "30", 12.25 "12,2".
+QString measurementNumber(double length, const QLocale& locale);
+// The measurement text: the number, a blank, the unit ("12,2 mm").
 QString measurementText(double length, const QString& unit, const QLocale& locale);
 
 // ---------------------------------------------------------------- saving
 
+// Writes the measured copy into Gemessen, marks the row and enters the
+// measurements into the folder's record.
 void cmdSave_Click(const Controls& c);
 
 // True when name can be used as one file-name component: no path separator,
@@ -96,13 +99,14 @@ bool isPlainFileName(const QString& name);
 void chkEdit_Click(const Controls& c);
 
 // Gives the selected row's image the number in txtEdit and a new UID, writes it
-// as a new file into Original and deletes the old file.
+// as a new file into Original and deletes the old file; the image's row of the
+// record follows.
 void cmdEdit_Click(const Controls& c);
 
 // ---------------------------------------------------------------- deleting
 
 // After confirmation, moves the shown image's file into Papierkorb, erases its
-// measured copy and removes its row.
+// measured copy and removes its row from the list and from the record.
 void cmdDelete_Click(const Controls& c);
 
 } // namespace viewer

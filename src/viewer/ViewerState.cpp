@@ -1,4 +1,5 @@
 #include "ViewerState.h"
+#include "Record.h"
 #include "modGlobal.h"
 
 #include <QCheckBox>
@@ -91,6 +92,15 @@ void setNumberCaption(const Controls& c) {
     if (!spacing.isNull())
         caption += QStringLiteral("  (") + spacing.valueNumber(1) + QLatin1Char(')');
     c.form->setWindowTitle(caption);
+}
+
+void changeRecord(const Controls& c, const QString& done, const std::function<void()>& change) {
+    try {
+        change();
+    } catch (const record::RecordError& error) {
+        modGlobal::MsgBox(c.form, done + QStringLiteral("\n\n") + error.message(),
+                          modGlobal::Icon::Warning);
+    }
 }
 
 QString originalFolder(const Controls& c) {

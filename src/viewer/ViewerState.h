@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QTreeWidgetItem;
 
 // State the viewer commands share, kept on the window's own controls.
@@ -42,6 +44,11 @@ void showUnmeasuredFile(const Controls& c, const QString& path);
 // Caption "Kalvara | " + number box text, with "  (" + first Pixel Spacing
 // value + ")" when image 1 has a Pixel Spacing.
 void setNumberCaption(const Controls& c);
+
+// Runs a change of the measurement record. A failure leaves the record as it
+// was and is reported as a warning: done (what the command did all the same)
+// and the cause.
+void changeRecord(const Controls& c, const QString& done, const std::function<void()>& change);
 
 // The measurement folder's subfolder paths.
 QString originalFolder(const Controls& c);

@@ -1,5 +1,6 @@
 // The operator's work in the real main window, offscreen, through its own
 // controls: measuring and saving, and a whole day from import to archive.
+#include "CsvReader.h"
 #include "DemoWorkspace.h"
 #include "DicomFixtures.h"
 #include "DicomViewer.h"
@@ -169,6 +170,13 @@ void tst_workday::measureAndSave() {
     QVERIFY(QFileInfo::exists(ws.path("/Messungen/Messung/Gemessen/17.dcm")));
     QCOMPARE(rowFor(w.lvwList, "17")->text(1), QStringLiteral("X"));
     QCOMPARE(messages.count(), 0);
+    const QString recordFile = ws.path("/Messungen/Messung/Messwerte.csv");
+    const QList<QStringList> rows = csvRows(recordFile);
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows[1].mid(0, 3), (QStringList{"17", image.imageUid(), "05.12.2026"}));
+    QVERIFY(QDateTime::fromString(rows[1][3], "dd.MM.yyyy HH:mm:ss")
+                .secsTo(QDateTime::currentDateTime()) < 60);
+    QCOMPARE(rows[1].mid(4), (QStringList{"100", "mm", "30"}));
 
     clickRow(w, "17", Qt::RightButton);
     QCOMPARE(w.dvIMG->tag(), QString());
@@ -189,8 +197,22 @@ void tst_workday::measureAndSave() {
     clickImage(w, 60, 200);
     QCOMPARE(w.dvIMG->images().item(1).labels().count(), 0);
 
-    // Choosing a folder again leaves the commands off for the image still shown.
+    // A record Kalvara cannot change: the copy is saved all the same, the
+    // operator is warned and the record stays as it is.
     clickRow(w, "5");
+    clickImage(w, 40, 201);
+    QFile foreign(recordFile);
+    QVERIFY(foreign.open(QIODevice::WriteOnly) && foreign.write("Kuh;Wert\r\n") > 0);
+    foreign.close();
+    QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+    QVERIFY(QFileInfo::exists(ws.path("/Messungen/Messung/Gemessen/5.dcm")));
+    QCOMPARE(rowFor(w.lvwList, "5")->text(1), QStringLiteral("X"));
+    QVERIFY(messages.count() == 1 && messages.last().icon == modGlobal::Icon::Warning);
+    QVERIFY(messages.last().text.startsWith("Die gemessene Kopie ist gespeichert"));
+    QVERIFY(messages.last().text.contains("Bild-UID"));
+    QVERIFY(foreign.open(QIODevice::ReadOnly) && foreign.readAll() == "Kuh;Wert\r\n");
+
+    // Choosing a folder again leaves the commands off for the image still shown.
     QVERIFY(w.cmdSave->isEnabled());
     choose(w, "- Aktuelle Messung -");
     QVERIFY(!w.cmdSave->isEnabled() && !w.chkEdit->isEnabled() && !w.cmdDelete->isEnabled());
@@ -241,17 +263,19 @@ void tst_workday::wholeDay() {
     QCOMPARE(ws.fileNames("/Messungen/Messung_2026.12.05/Original").size(), 2);
     QVERIFY(w.cboDone->findText("2026.12.05") >= 2);
 
-    // Measure two images and save them.
+    // Measure three cows and save them; the import wrote no record.
+    QVERIFY(!QFileInfo::exists(ws.path("/Messungen/Messung_2026.12.05/Messwerte.csv")));
     choose(w, "- Aktuelle Messung -");
     QCOMPARE(rowTexts(w.lvwList), (QStringList{"5", "17", "42", "118", "230"}));
     setStartLine(w, 80);
-    for (const QString& number : {QStringLiteral("17"), QStringLiteral("42")}) {
+    for (const auto& [number, y, length] :
+         {std::tuple{"17", 180, "20"}, {"42", 180, "20"}, {"118", 181, "20,2"}}) {
         clickRow(w, number);
-        clickImage(w, 300, 180);
-        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("20"));
+        clickImage(w, 300, y);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromUtf8(length));
         QTest::mouseClick(w.cmdSave, Qt::LeftButton);
     }
-    QCOMPARE(rowTexts(w.lvwList, 1), (QStringList{"-", "X", "X", "-", "-"}));
+    QCOMPARE(rowTexts(w.lvwList, 1), (QStringList{"-", "X", "X", "X", "-"}));
 
     // Renumber 118 to 119.
     clickRow(w, "118");
@@ -262,12 +286,12 @@ void tst_workday::wholeDay() {
     QVERIFY(rowFor(w.lvwList, "119"));
     QVERIFY(!w.chkEdit->isChecked());
 
-    // Delete 230 after the confirmation.
-    clickRow(w, "230");
+    // Delete 42 after the confirmation.
+    clickRow(w, "42");
     QTest::mouseClick(w.cmdDelete, Qt::LeftButton);
-    QCOMPARE(messages.last().text, QStringLiteral("Wollen Sie das Bild mit der Nummer \r\n\r\n230"
+    QCOMPARE(messages.last().text, QStringLiteral("Wollen Sie das Bild mit der Nummer \r\n\r\n42"
                                                   "\r\n\r\nwirklich löschen?"));
-    QCOMPARE(rowTexts(w.lvwList), (QStringList{"5", "17", "42", "119"}));
+    QCOMPARE(rowTexts(w.lvwList), (QStringList{"5", "17", "119", "230"}));
     QCOMPARE(w.windowTitle(), QStringLiteral("Kalvara"));
 
     // Archive the day under the study date of the image shown last.
@@ -279,8 +303,8 @@ void tst_workday::wholeDay() {
 
     choose(w, "2026.12.04");
     QVERIFY(!w.cmdCloseStudy->isEnabled());
-    QCOMPARE(rowTexts(w.lvwList), (QStringList{"5", "17", "42", "119"}));
-    QCOMPARE(rowTexts(w.lvwList, 1), (QStringList{"-", "X", "X", "-"}));
+    QCOMPARE(rowTexts(w.lvwList), (QStringList{"5", "17", "119", "230"}));
+    QCOMPARE(rowTexts(w.lvwList, 1), (QStringList{"-", "X", "-", "-"}));
     choose(w, "2026.12.05");
     QCOMPARE(rowTexts(w.lvwList), (QStringList{"301", "302"}));
 
@@ -289,7 +313,18 @@ void tst_workday::wholeDay() {
     QCOMPARE(ws.fileNames("/Messungen/Messung_2026.12.04/Original").size(), 4);
     QCOMPARE(ws.fileNames("/Messungen/Messung_2026.12.04/Papierkorb").size(), 1);
     QCOMPARE(ws.fileNames("/Messungen/Messung_2026.12.04/Gemessen"),
-             (QStringList{"17.dcm", "42.dcm"}));
+             (QStringList{"118.dcm", "17.dcm"}));
+    // The record went with the folder: the two cows left, 118 under its new number.
+    QList<QStringList> rows = csvRows(day + "/Messwerte.csv");
+    QCOMPARE(rows.size(), 3);
+    QVERIFY(QFileInfo::exists(day + "/Original/" + rows[2][1] + ".dcm")); // the new UID
+    for (QStringList& row : rows)
+        row = QStringList{row[0], row[2], row[4], row[5], row[6]};
+    QCOMPARE(rows,
+             (QList<QStringList>{{"Kuhnummer", "Studiendatum", "Startlinie", "Einheit", "Länge 1"},
+                                 {"17", "04.12.2026", "80", "mm", "20"},
+                                 {"119", "04.12.2026", "80", "mm", "20,2"}}));
+    QVERIFY(!QFileInfo::exists(ws.path("/Messungen/Messung_2026.12.05/Messwerte.csv")));
     const QStringList unmeasured =
         dicomFiles(ws.root()).filter(QRegularExpression("/(Original|Papierkorb)/"));
     QCOMPARE(unmeasured.size(), imagesAtStart);

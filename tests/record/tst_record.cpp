@@ -37,8 +37,8 @@ private Q_SLOTS:
 
     void rowsFollowSaveRenumberAndDelete() {
         // Neither a renumber nor a delete creates a record.
-        record::renumberEntry(dir.path(), "1.1", "9", "1.9");
-        record::removeEntry(dir.path(), "1.1");
+        record::renumberEntry(dir.path(), "1.1", "17", "9", "1.9");
+        record::removeEntry(dir.path(), "1.1", "17");
         QVERIFY(!QFile::exists(file()));
 
         record::saveEntry(
@@ -61,14 +61,21 @@ private Q_SLOTS:
             {"'=2+3", "1.2", "05.12.2026", "05.12.2026 09:01:00", "80", "px", "7", ""}};
         QCOMPARE(csvRows(file()), expected);
 
-        record::renumberEntry(dir.path(), "1.2", "119", "1.3");
+        record::renumberEntry(dir.path(), "1.2", "=2+3", "119", "1.3");
         expected[2][0] = "119";
         expected[2][1] = "1.3";
         QCOMPARE(csvRows(file()), expected);
 
-        record::removeEntry(dir.path(), "1.1");
-        record::removeEntry(dir.path(), "1.1");
+        record::removeEntry(dir.path(), "1.1", "17");
+        record::removeEntry(dir.path(), "1.1", "17");
         expected.removeAt(1);
+        QCOMPARE(csvRows(file()), expected);
+
+        // Images without a UID are told apart by their number.
+        for (const QString number : {"5", "6"})
+            record::saveEntry(dir.path(), {number, "", "", "07.12.2026 08:00:00", "1", "px", {}});
+        record::removeEntry(dir.path(), "", "5");
+        expected.append({"6", "", "", "07.12.2026 08:00:00", "1", "px", "", ""});
         QCOMPARE(csvRows(file()), expected);
     }
 
@@ -99,7 +106,7 @@ private Q_SLOTS:
         const QByteArray foreign = "Kuh;Wert\r\n17;30\r\n";
         QVERIFY(writeFile(file(), foreign));
         QVERIFY_THROWS_EXCEPTION(record::RecordError, record::saveEntry(dir.path(), {}));
-        QVERIFY_THROWS_EXCEPTION(record::RecordError, record::removeEntry(dir.path(), "1.1"));
+        QVERIFY_THROWS_EXCEPTION(record::RecordError, record::removeEntry(dir.path(), "1.1", "17"));
         QCOMPARE(contents(file()), foreign);
     }
 
