@@ -19,8 +19,8 @@
 
 #include <QDataStream>
 #include <QFile>
+#include <QTemporaryFile>
 
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -49,31 +49,6 @@ QRgb paletteEntry(const BmpSpec& bitmap, int i) {
     const int grey = 255 - i * step;
     return bitmap.greyPalette ? qRgb(grey, grey, grey) : qRgb(i * step, 255 - i * step, 0x40);
 }
-
-struct Sink {
-    std::vector<Uint8> bytes;
-    std::size_t position = 0;
-};
-
-OPJ_SIZE_T sinkWrite(void* buffer, OPJ_SIZE_T count, void* user) {
-    auto* sink = static_cast<Sink*>(user);
-    sink->bytes.resize(std::max(sink->bytes.size(), sink->position + count));
-    std::memcpy(sink->bytes.data() + sink->position, buffer, count);
-    sink->position += count;
-    return count;
-}
-
-OPJ_OFF_T sinkSkip(OPJ_OFF_T count, void* user) {
-    static_cast<Sink*>(user)->position += std::size_t(count);
-    return count;
-}
-
-OPJ_BOOL sinkSeek(OPJ_OFF_T offset, void* user) {
-    static_cast<Sink*>(user)->position = std::size_t(offset);
-    return OPJ_TRUE;
-}
-
-void quiet(const char*, void*) {}
 
 // One frame of interleaved samples as a JPEG 2000 code stream, reversible or
 // irreversible, RGB through the matching colour transform.
@@ -110,21 +85,20 @@ std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int sa
     parameters.cp_disto_alloc = 1;
     const std::unique_ptr<opj_codec_t, decltype(&opj_destroy_codec)> codec(
         opj_create_compress(OPJ_CODEC_J2K), opj_destroy_codec);
-    const std::unique_ptr<opj_stream_t, decltype(&opj_stream_destroy)> stream(
-        opj_stream_create(64 * 1024, OPJ_FALSE), opj_stream_destroy);
-    Sink sink;
-    opj_set_error_handler(codec.get(), quiet, nullptr);
-    opj_set_warning_handler(codec.get(), quiet, nullptr);
-    opj_set_info_handler(codec.get(), quiet, nullptr);
-    opj_stream_set_user_data(stream.get(), &sink, nullptr);
-    opj_stream_set_write_function(stream.get(), sinkWrite);
-    opj_stream_set_skip_function(stream.get(), sinkSkip);
-    opj_stream_set_seek_function(stream.get(), sinkSeek);
+    QTemporaryFile file;
+    if (!file.open())
+        throw std::runtime_error("code stream file");
+    std::unique_ptr<opj_stream_t, decltype(&opj_stream_destroy)> stream(
+        opj_stream_create_default_file_stream(QFile::encodeName(file.fileName()).constData(),
+                                              OPJ_FALSE),
+        opj_stream_destroy);
     if (!opj_setup_encoder(codec.get(), &parameters, image.get()) ||
         !opj_start_compress(codec.get(), image.get(), stream.get()) ||
         !opj_encode(codec.get(), stream.get()) || !opj_end_compress(codec.get(), stream.get()))
         throw std::runtime_error("opj_encode");
-    return sink.bytes;
+    stream.reset(); // closes the file
+    const QByteArray bytes = file.readAll();
+    return {bytes.begin(), bytes.end()};
 }
 
 } // namespace

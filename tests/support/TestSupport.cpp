@@ -1,6 +1,9 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QTest>
+
+#include <algorithm>
 
 #include <unistd.h>
 
@@ -30,4 +33,24 @@ QStringList TestWorkspace::fileNames(const QString& relative) const {
 
 bool ignoresFilePermissions() {
     return ::geteuid() == 0;
+}
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(content), content.size());
+}
+
+int largestDifference(const QImage& image, const std::function<QRgb(int, int)>& expected) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    int largest = 0;
+    for (int y = 0; y < rgb.height(); ++y) {
+        for (int x = 0; x < rgb.width(); ++x) {
+            const QRgb got = rgb.pixel(x, y), want = expected(x, y);
+            largest = std::max({largest, std::abs(qRed(got) - qRed(want)),
+                                std::abs(qGreen(got) - qGreen(want)),
+                                std::abs(qBlue(got) - qBlue(want))});
+        }
+    }
+    return largest;
 }

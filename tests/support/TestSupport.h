@@ -2,9 +2,12 @@
 
 #include "modGlobal.h"
 
+#include <QImage>
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
+
+#include <functional>
 
 // Answers message boxes in tests and keeps what they said.
 class MessageRecorder {
@@ -43,3 +46,9 @@ private:
 
 // True when the process may write files regardless of permissions (root).
 bool ignoresFilePermissions();
+
+// Creates or replaces the file with content; fails the test when it cannot.
+void writeFile(const QString& path, const QByteArray& content = {});
+
+// The largest difference of a colour channel between image and expected(x, y).
+int largestDifference(const QImage& image, const std::function<QRgb(int, int)>& expected);
