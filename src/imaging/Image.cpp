@@ -274,6 +274,13 @@ QString Image::imageUid() const {
 void Image::setImageUid(const QString& value) {
     detail::putText(d->dataset(), DCM_SOPInstanceUID, value);
 }
+QString Image::sourceImageUid() const {
+    DcmItem* source = nullptr;
+    OFString value;
+    if (d->dataset().findAndGetSequenceItem(DCM_SourceImageSequence, source, 0).good())
+        source->findAndGetOFStringArray(DCM_ReferencedSOPInstanceUID, value);
+    return detail::fromDicomText(value);
+}
 
 Attribute Image::attribute(quint16 group, quint16 element) const {
     const DcmTagKey key(group, element);
@@ -449,7 +456,7 @@ Image Image::saveImage(bool /*flag: the copy always carries the labels*/) const 
         reference->putAndInsertOFStringArray(DCM_ReferencedSOPClassUID, sourceClass);
         reference->putAndInsertOFStringArray(DCM_ReferencedSOPInstanceUID, sourceInstance);
     }
-    target.putAndInsertString(DCM_DerivationDescription, "Messlinien und Messwerte eingebrannt");
+    detail::putText(target, DCM_DerivationDescription, kMeasuredCopyDerivation);
     detail::completeSecondaryCapture(target);
     return copy;
 }

@@ -281,12 +281,14 @@ QString UidGenerator::newUid() {
     return detail::newUid();
 }
 
+Image readHeader(const QString& path) {
+    Image image;
+    detail::loadFile(image.d->file, path, true);
+    return image;
+}
+
 QString readImageNumber(const QString& path) {
-    DcmFileFormat format;
-    detail::loadFile(format, path, true);
-    OFString value;
-    format.getDataset()->findAndGetOFStringArray(DCM_PatientID, value);
-    return detail::fromDicomText(value);
+    return readHeader(path).imageNumber();
 }
 
 } // namespace imaging

@@ -22,6 +22,10 @@ public:
     QString message() const;
 };
 
+// The Derivation Description of the measured copies saveImage makes.
+inline const QString kMeasuredCopyDerivation =
+    QStringLiteral("Messlinien und Messwerte eingebrannt");
+
 // Registers the decoders and silences the toolkit's console logging. Safe to
 // call more than once; every entry point calls it.
 void initialise();
@@ -116,6 +120,9 @@ public:
     void setSeriesUid(const QString& value);
     QString imageUid() const; // SOP Instance UID (0008,0018)
     void setImageUid(const QString& value);
+    // The SOP Instance UID named by the first Source Image Sequence item: the
+    // image a derived copy was made from.
+    QString sourceImageUid() const;
 
     Attribute attribute(quint16 group, quint16 element) const;
     // Adds the attribute or replaces its value ("\" separates values).
@@ -150,6 +157,7 @@ public:
 
 private:
     friend class ImageCollection;
+    friend Image readHeader(const QString& path);
     std::unique_ptr<Impl> d;
     LabelList m_labels;
     std::function<void()> m_refresh;
@@ -179,8 +187,12 @@ public:
     QString newUid();
 };
 
-// Reads only as far as needed to learn a file's image number (Patient ID);
-// pixel data is not read. Throws for a file that is not DICOM.
+// Reads a file's attributes up to its pixel data, which stays unread, for
+// looking its properties up quickly; the image has nothing to display.
+// Throws for a file that is not DICOM.
+Image readHeader(const QString& path);
+
+// A file's image number (Patient ID), read as readHeader reads.
 QString readImageNumber(const QString& path);
 
 } // namespace imaging
