@@ -223,19 +223,21 @@ private:
 
 } // namespace
 
-void saveEntry(const QString& folder, const Entry& entry) {
+void saveEntries(const QString& folder, const QList<Entry>& entries) {
     Table table(recordFile(folder));
-    QList<std::pair<QString, QByteArray>> values = {
-        {kNumberColumn, textCell(entry.number)},
-        {kUidColumn, entry.uid.toUtf8()},
-        {QStringLiteral("Studiendatum"), textCell(entry.studyDate)},
-        {QStringLiteral("Gespeichert"), entry.savedAt.toUtf8()},
-        {QStringLiteral("Startlinie"), entry.startLine.toUtf8()},
-        {QStringLiteral("Einheit"), entry.unit.toUtf8()},
-    };
-    for (int k = 1; k <= entry.lengths.size(); ++k)
-        values.append({lengthColumn(k), entry.lengths[k - 1].toUtf8()});
-    table.setFields(table.find(entry.uid, entry.number), values, entry.lengths.size());
+    for (const Entry& entry : entries) {
+        QList<std::pair<QString, QByteArray>> values = {
+            {kNumberColumn, textCell(entry.number)},
+            {kUidColumn, entry.uid.toUtf8()},
+            {QStringLiteral("Studiendatum"), textCell(entry.studyDate)},
+            {QStringLiteral("Gespeichert"), entry.savedAt.toUtf8()},
+            {QStringLiteral("Startlinie"), entry.startLine.toUtf8()},
+            {QStringLiteral("Einheit"), entry.unit.toUtf8()},
+        };
+        for (int k = 1; k <= entry.lengths.size(); ++k)
+            values.append({lengthColumn(k), entry.lengths[k - 1].toUtf8()});
+        table.setFields(table.find(entry.uid, entry.number), values, entry.lengths.size());
+    }
     table.write();
 }
 

@@ -42,9 +42,9 @@ public:
 // The record file of a measurement folder.
 QString recordFile(const QString& folder);
 
-// Enters a saved copy: replaces the row with the entry's UID, or appends one.
-// Creates the record when there is none.
-void saveEntry(const QString& folder, const Entry& entry);
+// Enters saved copies in one write: each replaces the row with its UID, or
+// is appended. Creates the record when there is none.
+void saveEntries(const QString& folder, const QList<Entry>& entries);
 
 // An image got a new number and UID: its row follows. No record, no row: nothing.
 void renumberEntry(const QString& folder, const QString& oldUid, const QString& oldNumber,

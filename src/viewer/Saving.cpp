@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
 
 namespace viewer {
 
@@ -22,6 +24,19 @@ bool isPlainFileName(const QString& name) {
 
 namespace {
 
+constexpr quint16 kCommentsGroup = 0x0020; // Image Comments
+constexpr quint16 kCommentsElement = 0x4000;
+
+// A study date "YYYYMMDD" as German spreadsheets read it; other text as stored.
+QString recordDate(const QString& studyDate) {
+    const QDate date = QDate::fromString(studyDate, QStringLiteral("yyyyMMdd"));
+    return date.isValid() ? date.toString(QStringLiteral("dd.MM.yyyy")) : studyDate;
+}
+
+QString recordTime(const QDateTime& time) {
+    return time.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+}
+
 // The record row of an image saved now: its lines give the lengths, the
 // unit and the start line they were drawn from (the setting when there is
 // none).
@@ -29,10 +44,8 @@ record::Entry recordEntry(const imaging::Image& image) {
     record::Entry entry;
     entry.number = image.imageNumber();
     entry.uid = image.imageUid();
-    const QString studyDate = image.attribute(0x0008, 0x0020).value();
-    const QDate date = QDate::fromString(studyDate, QStringLiteral("yyyyMMdd"));
-    entry.studyDate = date.isValid() ? date.toString(QStringLiteral("dd.MM.yyyy")) : studyDate;
-    entry.savedAt = QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    entry.studyDate = recordDate(image.attribute(0x0008, 0x0020).value());
+    entry.savedAt = recordTime(QDateTime::currentDateTime());
     entry.startLine = modGlobal::startLine();
     const imaging::LabelList& labels = image.labels();
     for (int i = 1; i <= labels.count(); ++i) {
@@ -48,6 +61,74 @@ record::Entry recordEntry(const imaging::Image& image) {
     return entry;
 }
 
+// The measured copy keeps its values in Image Comments, readable in any
+// viewer and enough to rebuild a lost record:
+// "Messwerte ab Startlinie 100: 30 mm; 12,2 mm".
+QString copyComments(const record::Entry& entry) {
+    QStringList values;
+    for (const QString& length : entry.lengths)
+        values << length + QLatin1Char(' ') + entry.unit;
+    return QStringLiteral("Messwerte ab Startlinie %1: %2")
+        .arg(entry.startLine,
+             values.isEmpty() ? QStringLiteral("keine") : values.join(QStringLiteral("; ")));
+}
+
+// Reads copyComments' text back into entry; false for any other text.
+bool readCopyComments(const QString& text, record::Entry& entry) {
+    static const QRegularExpression form(QStringLiteral("^Messwerte ab Startlinie (\\S+): (.+)$"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return false;
+    entry.startLine = match.captured(1);
+    if (match.captured(2) == QStringLiteral("keine"))
+        return true;
+    for (const QString& value : match.captured(2).split(QStringLiteral("; "))) {
+        const qsizetype blank = value.lastIndexOf(QLatin1Char(' '));
+        if (blank <= 0)
+            return false;
+        entry.lengths << value.left(blank);
+        entry.unit = value.mid(blank + 1);
+    }
+    return true;
+}
+
+// The rows of a lost record, rebuilt only from what Kalvara wrote: the
+// measured copies in Gemessen whose unmeasured image is still in Original,
+// under that image's number now. Files that cannot be read are passed over.
+QList<record::Entry> rebuiltEntries(const Controls& c) {
+    QList<record::Entry> entries;
+    try {
+        QHash<QString, QString> numbers; // UID of each image in Original -> its number
+        for (const modGlobal::FileEntry& file : modGlobal::fso().Files(originalFolder(c))) {
+            try {
+                const imaging::Image image = imaging::readHeader(file.path);
+                if (!image.imageUid().isEmpty())
+                    numbers.insert(image.imageUid(), image.imageNumber());
+            } catch (const imaging::ImagingError&) {
+            }
+        }
+        for (const modGlobal::FileEntry& file : modGlobal::fso().Files(measuredFolder(c))) {
+            try {
+                const imaging::Image copy = imaging::readHeader(file.path);
+                record::Entry entry;
+                entry.uid = copy.sourceImageUid();
+                if (copy.attribute(0x0008, 0x2111).value() != imaging::kMeasuredCopyDerivation ||
+                    !numbers.contains(entry.uid) ||
+                    !readCopyComments(copy.attribute(kCommentsGroup, kCommentsElement).value(),
+                                      entry))
+                    continue;
+                entry.number = numbers.value(entry.uid);
+                entry.studyDate = recordDate(copy.attribute(0x0008, 0x0020).value());
+                entry.savedAt = recordTime(file.lastModified);
+                entries << entry;
+            } catch (const imaging::ImagingError&) {
+            }
+        }
+    } catch (const modGlobal::FileSystemError&) {
+    }
+    return entries;
+}
+
 } // namespace
 
 void cmdSave_Click(const Controls& c) {
@@ -58,6 +139,7 @@ void cmdSave_Click(const Controls& c) {
     // The mark goes to the row of the image saved, wherever the selection
     // has moved since; any other row would claim a copy that does not exist.
     QTreeWidgetItem* row = rowOfShownFile(c);
+    const record::Entry entry = recordEntry(images.item(1));
     const bool saved = modGlobal::guarded(c.form, operation, [&] {
         const imaging::Image& image = images.item(1);
         const QString number = image.imageNumber();
@@ -78,7 +160,9 @@ void cmdSave_Click(const Controls& c) {
             QFile::setPermissions(file, existing.permissions() | QFileDevice::WriteOwner |
                                             QFileDevice::WriteUser);
         // The previous copy stays until the new one is completely written.
-        image.saveImage(true).write(file, true);
+        imaging::Image copy = image.saveImage(true);
+        copy.addAttribute(kCommentsGroup, kCommentsElement, copyComments(entry));
+        copy.write(file, true);
     });
     if (!saved)
         return;
@@ -87,7 +171,13 @@ void cmdSave_Click(const Controls& c) {
     changeRecord(c,
                  QStringLiteral("Die gemessene Kopie ist gespeichert, ihre Messwerte fehlen "
                                 "aber in der Messwerttabelle."),
-                 [&] { record::saveEntry(*c.strCurrentFolder, recordEntry(images.item(1))); });
+                 [&] {
+                     QList<record::Entry> entries;
+                     if (!QFileInfo::exists(record::recordFile(*c.strCurrentFolder)))
+                         entries = rebuiltEntries(c);
+                     entries << entry;
+                     record::saveEntries(*c.strCurrentFolder, entries);
+                 });
 }
 
 } // namespace viewer

@@ -171,9 +171,10 @@ void tst_workday::measureAndSave() {
     QCOMPARE(rowFor(w.lvwList, "17")->text(1), QStringLiteral("X"));
     QCOMPARE(messages.count(), 0);
     const QString recordFile = ws.path("/Messungen/Messung/Messwerte.csv");
+    const QString uid = image.imageUid();
     const QList<QStringList> rows = csvRows(recordFile);
     QCOMPARE(rows.size(), 2);
-    QCOMPARE(rows[1].mid(0, 3), (QStringList{"17", image.imageUid(), "05.12.2026"}));
+    QCOMPARE(rows[1].mid(0, 3), (QStringList{"17", uid, "05.12.2026"}));
     QVERIFY(QDateTime::fromString(rows[1][3], "dd.MM.yyyy HH:mm:ss")
                 .secsTo(QDateTime::currentDateTime()) < 60);
     QCOMPARE(rows[1].mid(4), (QStringList{"100", "mm", "30"}));
@@ -211,6 +212,24 @@ void tst_workday::measureAndSave() {
     QVERIFY(messages.last().text.startsWith("Die gemessene Kopie ist gespeichert"));
     QVERIFY(messages.last().text.contains("Bild-UID"));
     QVERIFY(foreign.open(QIODevice::ReadOnly) && foreign.readAll() == "Kuh;Wert\r\n");
+    foreign.close();
+
+    // A lost record is rebuilt from Kalvara's own copies, not from a file
+    // someone else put into Gemessen.
+    QVERIFY(foreign.remove());
+    fixtures::writeDicom(ws.path("/Messungen/Messung/Gemessen/99.dcm"), fixtures::DicomSpec{"99"});
+    clickRow(w, "17");
+    clickImage(w, 40, 160);
+    QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+    QList<QStringList> rebuilt = csvRows(recordFile);
+    QCOMPARE(rebuilt.size(), 3);
+    for (QStringList& row : rebuilt)
+        row.removeAt(3); // the time of saving
+    QCOMPARE(rebuilt[1], (QStringList{"17", uid, "05.12.2026", "100", "mm", "12"}));
+    QCOMPARE(rebuilt[2].mid(2), (QStringList{"05.12.2026", "100", "px", "101"}));
+    QCOMPARE(rebuilt[2][0], QStringLiteral("5"));
+    QCOMPARE(messages.count(), 1);
+    clickRow(w, "5");
 
     // Choosing a folder again leaves the commands off for the image still shown.
     QVERIFY(w.cmdSave->isEnabled());

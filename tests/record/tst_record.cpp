@@ -31,6 +31,7 @@ class tst_Record : public QObject {
 
     QTemporaryDir dir;
     QString file() const { return record::recordFile(dir.path()); }
+    void save(const Entry& entry) const { record::saveEntries(dir.path(), {entry}); }
 
 private Q_SLOTS:
     void init() { QFile::remove(file()); }
@@ -41,11 +42,8 @@ private Q_SLOTS:
         record::removeEntry(dir.path(), "1.1", "17");
         QVERIFY(!QFile::exists(file()));
 
-        record::saveEntry(
-            dir.path(),
-            {"17", "1.1", "05.12.2026", "05.12.2026 09:00:00", "100", "mm", {"30", "12,2"}});
-        record::saveEntry(dir.path(),
-                          {"=2+3", "1.2", "05.12.2026", "05.12.2026 09:01:00", "80", "px", {"7"}});
+        save({"17", "1.1", "05.12.2026", "05.12.2026 09:00:00", "100", "mm", {"30", "12,2"}});
+        save({"=2+3", "1.2", "05.12.2026", "05.12.2026 09:01:00", "80", "px", {"7"}});
         const QByteArray bytes = contents(file());
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"
                                  "Kuhnummer;Bild-UID;") &&
@@ -53,8 +51,7 @@ private Q_SLOTS:
         QCOMPARE(bytes.count("\r\n"), 3);
 
         // Saved again with fewer lines: the row is replaced where it stands.
-        record::saveEntry(
-            dir.path(), {"17", "1.1", "05.12.2026", "05.12.2026 09:05:00", "100", "mm", {"31,5"}});
+        save({"17", "1.1", "05.12.2026", "05.12.2026 09:05:00", "100", "mm", {"31,5"}});
         QList<QStringList> expected = {
             kHeader,
             {"17", "1.1", "05.12.2026", "05.12.2026 09:05:00", "100", "mm", "31,5", ""},
@@ -73,7 +70,7 @@ private Q_SLOTS:
 
         // Images without a UID are told apart by their number.
         for (const QString number : {"5", "6"})
-            record::saveEntry(dir.path(), {number, "", "", "07.12.2026 08:00:00", "1", "px", {}});
+            save({number, "", "", "07.12.2026 08:00:00", "1", "px", {}});
         record::removeEntry(dir.path(), "", "5");
         expected.append({"6", "", "", "07.12.2026 08:00:00", "1", "px", "", ""});
         QCOMPARE(csvRows(file()), expected);
@@ -88,11 +85,8 @@ private Q_SLOTS:
         QVERIFY(writeFile(file(), "\xEF\xBB\xBF"
                                   "Bild-UID;Bemerkung;Kuhnummer;L\xC3\xA4nge 1\r\n" +
                                       kept + "1.1;\"lahmt; \"\"links\"\"\r\nseit Mai\";17;30\n"));
-        record::saveEntry(
-            dir.path(),
-            {"17", "1.1", "05.12.2026", "07.12.2026 10:00:00", "90", "mm", {"31,5", "40"}});
-        record::saveEntry(dir.path(),
-                          {"18", "1.2", "05.12.2026", "07.12.2026 10:01:00", "90", "mm", {"20"}});
+        save({"17", "1.1", "05.12.2026", "07.12.2026 10:00:00", "90", "mm", {"31,5", "40"}});
+        save({"18", "1.2", "05.12.2026", "07.12.2026 10:01:00", "90", "mm", {"20"}});
         QCOMPARE(contents(file()),
                  "\xEF\xBB\xBF"
                  "Bild-UID;Bemerkung;Kuhnummer;L\xC3\xA4nge 1;Studiendatum;Gespeichert;"
@@ -105,7 +99,7 @@ private Q_SLOTS:
         // Without a "Bild-UID" column no row can be found: nothing is changed.
         const QByteArray foreign = "Kuh;Wert\r\n17;30\r\n";
         QVERIFY(writeFile(file(), foreign));
-        QVERIFY_THROWS_EXCEPTION(record::RecordError, record::saveEntry(dir.path(), {}));
+        QVERIFY_THROWS_EXCEPTION(record::RecordError, save({}));
         QVERIFY_THROWS_EXCEPTION(record::RecordError, record::removeEntry(dir.path(), "1.1", "17"));
         QCOMPARE(contents(file()), foreign);
     }
@@ -120,9 +114,7 @@ private Q_SLOTS:
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
         QString message;
         try {
-            record::saveEntry(
-                dir.path(),
-                {"17", "1.1", "05.12.2026", "07.12.2026 10:00:00", "90", "mm", {"31,5"}});
+            save({"17", "1.1", "05.12.2026", "07.12.2026 10:00:00", "90", "mm", {"31,5"}});
         } catch (const record::RecordError& error) {
             message = error.message();
         }
