@@ -1,5 +1,6 @@
 #include "Record.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSaveFile>
 
@@ -106,15 +107,13 @@ public:
         QFile in(file);
         if (!in.exists())
             return;
-        if (!in.open(QIODevice::ReadOnly))
+        QByteArray text;
+        if (in.open(QIODevice::ReadOnly))
+            text = in.readAll();
+        if (!in.isOpen() || in.error() != QFileDevice::NoError)
             throw RecordError(
                 QStringLiteral("Die Messwerttabelle \u201E%1\u201C kann nicht gelesen werden (%2).")
-                    .arg(file, in.errorString()));
-        QByteArray text = in.readAll();
-        if (in.error() != QFileDevice::NoError)
-            throw RecordError(
-                QStringLiteral("Die Messwerttabelle \u201E%1\u201C kann nicht gelesen werden (%2).")
-                    .arg(file, in.errorString()));
+                    .arg(QDir::toNativeSeparators(file), in.errorString()));
         if (text.startsWith(kBom))
             text.remove(0, kBom.size());
         m_rows = splitRecords(text);
@@ -127,7 +126,7 @@ public:
                                "\u201E%2\u201C in ihrer ersten Zeile und wird deshalb "
                                "nicht verändert. Bitte stellen Sie die Kopfzeile "
                                "wieder her oder benennen Sie die Datei um.")
-                    .arg(file, kUidColumn));
+                    .arg(QDir::toNativeSeparators(file), kUidColumn));
     }
 
     bool exists() const { return !m_header.isEmpty(); }
@@ -196,7 +195,7 @@ public:
             out.write(text) != text.size() || !out.commit())
             throw RecordError(QStringLiteral("Die Messwerttabelle \u201E%1\u201C konnte nicht "
                                              "geschrieben werden (%2); sie bleibt, wie sie war.")
-                                  .arg(m_file, out.errorString()));
+                                  .arg(QDir::toNativeSeparators(m_file), out.errorString()));
     }
 
 private:
