@@ -27,12 +27,10 @@ void fill(ListView& list, const QStringList& texts) {
 // Writes the file holding the image number; no number: an empty file.
 void writeImage(const QString& path, const QString& number) {
     QDir().mkpath(QFileInfo(path).path());
-    fixtures::DicomSpec image;
-    image.patientId = number;
     if (number.isEmpty())
-        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+        writeFile(path);
     else
-        fixtures::writeDicom(path, image);
+        fixtures::writeDicom(path, {.patientId = number});
 }
 
 // The part of the main window that a load works on.
@@ -52,110 +50,105 @@ class TestImageList : public QObject {
 
 private Q_SLOTS:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
-    void sortOrdersNumbersByValueAndAlternates_data();
-    void sortOrdersNumbersByValueAndAlternates();
-    void loadListsTheNumberInsideEachFile_data();
-    void loadListsTheNumberInsideEachFile();
-    void loadStartedDuringALoadTakesOver();
-};
 
-void TestImageList::sortOrdersNumbersByValueAndAlternates_data() {
-    QTest::addColumn<QStringList>("texts");
-    QTest::addColumn<QStringList>("ascending");
-    QTest::newRow("numbers and a word") << QStringList{"10", "9", "Kuh", "100", "2,5"}
-                                        << QStringList{"2,5", "9", "10", "100", "Kuh"};
-    QStringList many, ascending;
-    for (int i = 0; i < 40000; ++i) {
-        many << QString::number(i * 7919 % 40000 + 1); // 1 to 40000, shuffled
-        ascending << QString::number(i + 1);
+    void sortOrdersNumbersByValueAndAlternates_data() {
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QStringList>("ascending");
+        QTest::newRow("numbers and a word") << QStringList{"10", "9", "Kuh", "100", "2,5"}
+                                            << QStringList{"2,5", "9", "10", "100", "Kuh"};
+        QStringList many, ascending;
+        for (int i = 0; i < 40000; ++i) {
+            many << QString::number(i * 7919 % 40000 + 1); // 1 to 40000, shuffled
+            ascending << QString::number(i + 1);
+        }
+        QTest::newRow("more than 32767 rows") << many << ascending;
     }
-    QTest::newRow("more than 32767 rows") << many << ascending;
-}
 
-// Refused while another window holds the lock; then descending and ascending in turn.
-void TestImageList::sortOrdersNumbersByValueAndAlternates() {
-    QFETCH(QStringList, texts);
-    QFETCH(QStringList, ascending);
-    MessageRecorder messages;
-    QWidget holder;
-    ListView list, sorted;
-    fill(list, texts);
-    fill(sorted, ascending);
-    const QStringList before = rowsOf(list), expected = rowsOf(sorted);
-    QVERIFY(modGlobal::LockWindowUpdate(&holder));
-    imagelist::SortListViewColumn(0, &list);
-    modGlobal::LockWindowUpdate(nullptr);
-    QCOMPARE(rowsOf(list), before);
+    // Refused while another window holds the lock; then descending and ascending in turn.
+    void sortOrdersNumbersByValueAndAlternates() {
+        QFETCH(QStringList, texts);
+        QFETCH(QStringList, ascending);
+        MessageRecorder messages;
+        QWidget holder;
+        ListView list, sorted;
+        fill(list, texts);
+        fill(sorted, ascending);
+        const QStringList before = rowsOf(list), expected = rowsOf(sorted);
+        QVERIFY(modGlobal::LockWindowUpdate(&holder));
+        imagelist::SortListViewColumn(0, &list);
+        modGlobal::LockWindowUpdate(nullptr);
+        QCOMPARE(rowsOf(list), before);
 
-    imagelist::SortListViewColumn(0, &list);
-    QCOMPARE(list.sortOrder(), 1);
-    QCOMPARE(rowsOf(list), QStringList(expected.rbegin(), expected.rend()));
-    imagelist::SortListViewColumn(0, &list);
-    QCOMPARE(list.sortOrder(), 0);
-    QCOMPARE(rowsOf(list), expected);
-    QCOMPARE(messages.count(), 1);
-    QCOMPARE(messages.last().text, "Can't lock window " + QString::number(list.winId()));
-}
+        imagelist::SortListViewColumn(0, &list);
+        QCOMPARE(list.sortOrder(), 1);
+        QCOMPARE(rowsOf(list), QStringList(expected.rbegin(), expected.rend()));
+        imagelist::SortListViewColumn(0, &list);
+        QCOMPARE(list.sortOrder(), 0);
+        QCOMPARE(rowsOf(list), expected);
+        QCOMPARE(messages.count(), 1);
+        QCOMPARE(messages.last().text, "Can't lock window " + QString::number(list.winId()));
+    }
 
-void TestImageList::loadListsTheNumberInsideEachFile_data() {
-    QTest::addColumn<QStringList>("files"); // in Original, name:number
-    QTest::addColumn<QStringList>("rows");  // the list is descending before the load
-    QTest::addColumn<int>("maximum");       // of the bar, which five images set before
-    QTest::addColumn<QString>("named");     // in the one message; empty: none
-    QTest::newRow("numbers") << QStringList{"17.dcm:23", "9.dcm:5", "a.dcm:7"}
-                             << QStringList{"23|X|17.dcm", "7|-|a.dcm", "5|-|9.dcm"} << 3 << "";
-    QTest::newRow("unreadable file")
-        << QStringList{"gut.dcm:12", "leer.dcm:"} << QStringList{"12|-|gut.dcm"} << 2 << "leer.dcm";
-    QTest::newRow("empty Original") << QStringList{} << QStringList{} << 5 << "";
-    QTest::newRow("no Original") << QStringList{} << QStringList{} << 5 << "„Original“";
-}
+    void loadListsTheNumberInsideEachFile_data() {
+        QTest::addColumn<QStringList>("files"); // in Original, name:number
+        QTest::addColumn<QStringList>("rows");  // the list is descending before the load
+        QTest::addColumn<int>("maximum");       // of the bar, which five images set before
+        QTest::addColumn<QString>("named");     // in the one message; empty: none
+        QTest::newRow("numbers") << QStringList{"17.dcm:23", "9.dcm:5", "a.dcm:7"}
+                                 << QStringList{"23|X|17.dcm", "7|-|a.dcm", "5|-|9.dcm"} << 3 << "";
+        QTest::newRow("unreadable file") << QStringList{"gut.dcm:12", "leer.dcm:"}
+                                         << QStringList{"12|-|gut.dcm"} << 2 << "leer.dcm";
+        QTest::newRow("empty Original") << QStringList{} << QStringList{} << 5 << "";
+        QTest::newRow("no Original") << QStringList{} << QStringList{} << 5 << "„Original“";
+    }
 
-// "X" when Gemessen holds a copy named after the number, whatever the file's name.
-void TestImageList::loadListsTheNumberInsideEachFile() {
-    QFETCH(QStringList, files);
-    QFETCH(QStringList, rows);
-    QFETCH(int, maximum);
-    QFETCH(QString, named);
-    MessageRecorder messages;
-    const QString measured = folder(QTest::currentDataTag());
-    if (!named.contains("Original"))
-        QDir().mkpath(measured + "/Original");
-    for (const QString& file : files)
-        writeImage(measured + "/Original/" + file.section(':', 0, 0), file.section(':', 1));
-    for (const QString copy : {"/Gemessen/23.dcm", "/Gemessen/9.dcm"})
-        writeImage(measured + copy, {});
-    ListWindow w;
-    fill(*w.list, {"4"});
-    w.list->setSortOrder(1);
-    w.bar->setMaximum(5);
+    // "X" when Gemessen holds a copy named after the number, whatever the file's name.
+    void loadListsTheNumberInsideEachFile() {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, rows);
+        QFETCH(int, maximum);
+        QFETCH(QString, named);
+        MessageRecorder messages;
+        const QString measured = folder(QTest::currentDataTag());
+        if (!named.contains("Original"))
+            QDir().mkpath(measured + "/Original");
+        for (const QString& file : files)
+            writeImage(measured + "/Original/" + file.section(':', 0, 0), file.section(':', 1));
+        for (const QString copy : {"/Gemessen/23.dcm", "/Gemessen/9.dcm"})
+            writeImage(measured + copy, {});
+        ListWindow w;
+        fill(*w.list, {"4"});
+        w.list->setSortOrder(1);
+        w.bar->setMaximum(5);
 
-    QVERIFY(imagelist::LoadImageList(w.list, w.bar, measured));
+        QVERIFY(imagelist::LoadImageList(w.list, w.bar, measured));
 
-    QCOMPARE(rowsOf(*w.list), rows);
-    QCOMPARE(w.bar->maximum(), maximum);
-    QVERIFY(w.listShown());
-    QCOMPARE(messages.count(), int(!named.isEmpty()));
-    QVERIFY(messages.messages().value(0).text.contains(named));
-}
+        QCOMPARE(rowsOf(*w.list), rows);
+        QCOMPARE(w.bar->maximum(), maximum);
+        QVERIFY(w.listShown());
+        QCOMPARE(messages.count(), int(!named.isEmpty()));
+        QVERIFY(messages.messages().value(0).text.contains(named));
+    }
 
-// The second load runs from the first one's event processing, as a second folder choice would.
-void TestImageList::loadStartedDuringALoadTakesOver() {
-    MessageRecorder messages;
-    for (const QString file : {"1.dcm", "2.dcm", "3.dcm"})
-        writeImage(folder("erste/Original/") + file, "1");
-    writeImage(folder("zweite/Original/a.dcm"), "40");
-    writeImage(folder("zweite/Original/b.dcm"), "41");
-    ListWindow w;
-    QTimer::singleShot(0,
-                       [&] { QVERIFY(imagelist::LoadImageList(w.list, w.bar, folder("zweite"))); });
+    // The second load runs from the first one's event processing, as a second folder choice would.
+    void loadStartedDuringALoadTakesOver() {
+        MessageRecorder messages;
+        for (const QString file : {"1.dcm", "2.dcm", "3.dcm"})
+            writeImage(folder("erste/Original/") + file, "1");
+        writeImage(folder("zweite/Original/a.dcm"), "40");
+        writeImage(folder("zweite/Original/b.dcm"), "41");
+        ListWindow w;
+        QTimer::singleShot(
+            0, [&] { QVERIFY(imagelist::LoadImageList(w.list, w.bar, folder("zweite"))); });
 
-    QVERIFY(!imagelist::LoadImageList(w.list, w.bar, folder("erste")));
+        QVERIFY(!imagelist::LoadImageList(w.list, w.bar, folder("erste")));
 
-    QCOMPARE(rowsOf(*w.list), (QStringList{"40|-|a.dcm", "41|-|b.dcm"}));
-    QCOMPARE(w.bar->value(), 2);
-    QVERIFY(w.listShown());
-    QCOMPARE(messages.count(), 0);
-}
+        QCOMPARE(rowsOf(*w.list), (QStringList{"40|-|a.dcm", "41|-|b.dcm"}));
+        QCOMPARE(w.bar->value(), 2);
+        QVERIFY(w.listShown());
+        QCOMPARE(messages.count(), 0);
+    }
+};
 
 QTEST_MAIN(TestImageList)
 #include "tst_imagelist.moc"
