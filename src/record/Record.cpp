@@ -32,22 +32,19 @@ QString lengthColumn(int k) {
 // its line end. Blank lines are records too, so they survive a rewrite.
 QList<QByteArray> splitRecords(const QByteArray& text) {
     QList<QByteArray> records;
-    QByteArray current;
+    qsizetype start = 0;
     bool quoted = false;
-    for (const char ch : text) {
-        if (ch == '"')
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '"') {
             quoted = !quoted;
-        if (ch == '\n' && !quoted) {
-            if (current.endsWith('\r'))
-                current.chop(1);
-            records << current;
-            current.clear();
-        } else {
-            current += ch;
+        } else if (text[i] == '\n' && !quoted) {
+            const qsizetype end = i > start && text[i - 1] == '\r' ? i - 1 : i;
+            records << text.sliced(start, end - start);
+            start = i + 1;
         }
     }
-    if (!current.isEmpty())
-        records << current;
+    if (start < text.size())
+        records << text.sliced(start);
     return records;
 }
 
@@ -140,6 +137,8 @@ public:
             return -1;
         const QByteArray key = uid.toUtf8();
         for (qsizetype i = 0; i < m_rows.size(); ++i) {
+            if (!key.isEmpty() && !m_rows[i].contains(key))
+                continue;
             const QList<QByteArray> fields = splitFields(m_rows[i]);
             if (uidColumn < fields.size() && fields[uidColumn].trimmed() == key &&
                 (!key.isEmpty() ||
