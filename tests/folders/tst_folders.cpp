@@ -5,7 +5,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
@@ -51,7 +50,7 @@ private Q_SLOTS:
         for (const char* name : {"Messung", "Messung_2026.12.05", "Messung_2026.12.05_1",
                                  "Kopie_2026.12.05", "Messung_20110607"})
             QVERIFY(QDir().mkpath(path(QString::fromLatin1(name))));
-        QVERIFY(QFile(path("Notiz_2026.12.06")).open(QIODevice::WriteOnly));
+        writeFile(path("Notiz_2026.12.06"));
         box.setCurrentIndex(1);
         folders::CheckDoneFolders(&box);
         // Listed by name, case-insensitively: Kopie_..., Messung, Messung_2011..., Messung_2026...
@@ -99,13 +98,13 @@ private Q_SLOTS:
         const MessageRecorder messages;
         QVERIFY(QDir().mkpath(path("Messung/Original")));
         if (folder.endsWith("_1")) // a file of the base name blocks it as a folder would
-            QVERIFY(QFile(path(folder.chopped(2))).open(QIODevice::WriteOnly));
-        const fixtures::DicomSpec image{"4711", "1.2.3", {}, "20110607", 8, 8};
-        fixtures::writeDicom(path("Messung/Original/1.2.3.dcm"), image);
+            writeFile(path(folder.chopped(2)));
+        fixtures::writeDicom(path("Messung/Original/1.2.3.dcm"),
+                             {"4711", "1.2.3", {}, "20110607", 8, 8});
         imaging::DicomViewer viewer;
         viewer.images().readFile(path("Messung/Original/1.2.3.dcm"));
         QTreeWidget list;
-        list.addTopLevelItem(new QTreeWidgetItem({QStringLiteral("4711")}));
+        new QTreeWidgetItem(&list, {QStringLiteral("4711")});
         QPushButton button;
         button.setProperty("Tag", tag);
         QComboBox selector;
