@@ -16,10 +16,6 @@ class TestSettings : public QObject {
     bool write(const QString& key, const QString& value) const {
         return modINI::WritePrivateProfileString("GENERAL", key, value, file());
     }
-    void writeBytes(const QByteArray& data) const {
-        QFile out(file());
-        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(data) == data.size());
-    }
     QByteArray readBytes() const {
         QFile in(file());
         return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray("<missing>");
@@ -53,7 +49,7 @@ private Q_SLOTS:
         QFETCH(QString, key);
         QFETCH(QString, value);
         if (content != "<missing>")
-            writeBytes(content);
+            writeFile(file(), content);
         QCOMPARE(read(key), value);
         QCOMPARE(readBytes(), content);
         QVERIFY(write(key, "0,2\\0,2"));
@@ -76,14 +72,14 @@ private Q_SLOTS:
     void writesInPlace() {
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, after);
-        writeBytes(before);
+        writeFile(file(), before);
         QVERIFY(write("A", "9"));
         QCOMPARE(readBytes(), after);
     }
 
     void refusedWritesLeaveFileUntouched() {
         const QByteArray original("[GENERAL]\r\nPixelSpacing=0,2\r\n");
-        writeBytes(original);
+        writeFile(file(), original);
         QVERIFY(!write("PixelSpacing", "1\r\n[X]"));
         QVERIFY(!write("A=B", "1"));
         QVERIFY(!modINI::WritePrivateProfileString("GENERAL", "A", "1", file() + "/Settings.ini"));
