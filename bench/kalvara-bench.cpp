@@ -5,10 +5,12 @@
 // file and reading its first 4 KB. "--show N" times N row clicks until the
 // viewer has painted against reading the same files whole; "--save N" times
 // N saves of a copy with two measurements against plain writes of the
-// unmeasured image to new files.
+// unmeasured image to new files, and the N rows of the record that those
+// saves wrote saved again alone against the saves.
 
 #include "Imaging.h"
 #include "ListView.h"
+#include "Record.h"
 #include "Viewer.h"
 #include "frmMain.h"
 #include "modGlobal.h"
@@ -17,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -216,12 +219,26 @@ int benchSave(int count) {
             bench.root.path() + QStringLiteral("/plain/%1.dcm").arg(i), true);
         writeNs += timer.nsecsElapsed();
     }
+    // Each row replaced once more in the record of count rows.
+    timer.start();
+    for (const QString& path : std::as_const(bench.paths))
+        record::saveEntries(bench.folder, {{QStringLiteral("1"),
+                                            QFileInfo(path).completeBaseName(),
+                                            QStringLiteral("05.12.2026"),
+                                            QStringLiteral("07.12.2026 10:00:00"),
+                                            QStringLiteral("100"),
+                                            QStringLiteral("mm"),
+                                            {QStringLiteral("31,6"), QStringLiteral("50,2")}}});
+    const qint64 recordNs = timer.nsecsElapsed();
     if (bench.messages != 0)
         return 1;
     std::printf("save %d copies: %.2f ms per copy, plain writes: %.2f ms per image, "
                 "ratio: %.2f\n",
                 count, perItemMs(saveNs, count), perItemMs(writeNs, count),
                 static_cast<double>(saveNs) / static_cast<double>(writeNs));
+    std::printf("record of %d rows: %.2f ms per row saved again, share of a save: %.2f\n", count,
+                perItemMs(recordNs, count),
+                static_cast<double>(recordNs) / static_cast<double>(saveNs));
     return 0;
 }
 
