@@ -23,6 +23,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 QStringList rowTexts(const imagelist::ListView* list, int column = 0) {
@@ -198,20 +201,29 @@ void tst_workday::measureAndSave() {
     clickImage(w, 60, 200);
     QCOMPARE(w.dvIMG->images().item(1).labels().count(), 0);
 
-    // A record Kalvara cannot change: the copy is saved all the same, the
-    // operator is warned and the record stays as it is.
+    // The record's write fails (a file-size limit below the record's new size
+    // but above the copy's, which fails writes even for root): the copy is
+    // saved all the same, the operator is warned and the record stays.
     clickRow(w, "5");
     clickImage(w, 40, 201);
+    const QByteArray before = "Bild-UID;Notiz\r\n;" + QByteArray(600000, 'a') + "\r\n";
     QFile foreign(recordFile);
-    QVERIFY(foreign.open(QIODevice::WriteOnly) && foreign.write("Kuh;Wert\r\n") > 0);
+    QVERIFY(foreign.open(QIODevice::WriteOnly) && foreign.write(before) == before.size());
     foreign.close();
+    rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const rlimit limited{rlim_t(before.size() + 16), saved.rlim_max};
+    std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     QTest::mouseClick(w.cmdSave, Qt::LeftButton);
-    QVERIFY(QFileInfo::exists(ws.path("/Messungen/Messung/Gemessen/5.dcm")));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    imaging::ImageCollection written;
+    written.readFile(ws.path("/Messungen/Messung/Gemessen/5.dcm")); // whole and readable
     QCOMPARE(rowFor(w.lvwList, "5")->text(1), QStringLiteral("X"));
     QVERIFY(messages.count() == 1 && messages.last().icon == modGlobal::Icon::Warning);
     QVERIFY(messages.last().text.startsWith("Die gemessene Kopie ist gespeichert"));
-    QVERIFY(messages.last().text.contains("Bild-UID"));
-    QVERIFY(foreign.open(QIODevice::ReadOnly) && foreign.readAll() == "Kuh;Wert\r\n");
+    QVERIFY(messages.last().text.contains("konnte nicht geschrieben werden"));
+    QVERIFY(foreign.open(QIODevice::ReadOnly) && foreign.readAll() == before);
     foreign.close();
 
     // A lost record is rebuilt from Kalvara's own copies, not from a file
