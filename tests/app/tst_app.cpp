@@ -20,39 +20,9 @@
 
 using modGlobal::Icon;
 
-namespace {
-
-QRect rect(const layout::Rect& r) {
-    return QRect(r.left, r.top, r.width, r.height);
-}
-
-} // namespace
-
 class tst_app : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Assignments that would make a size negative are refused and keep the
-    // previous value; the others still apply.
-    void layoutRule_data() {
-        QTest::addColumn<QSize>("window");
-        QTest::addColumn<QRect>("panel");
-        QTest::addColumn<QRect>("viewer");
-        QTest::newRow("15000x11000")
-            << QSize(15000, 11000) << QRect(11975, 0, 2895, 10500) << QRect(0, 0, 12105, 10450);
-        QTest::newRow("height 520")
-            << QSize(15000, 520) << QRect(11975, 0, 2895, 20) << QRect(0, 0, 12105, 1365);
-        QTest::newRow("narrower than panel")
-            << QSize(2000, 11000) << QRect(-1025, 0, 2895, 10500) << QRect(0, 0, 3615, 10450);
-    }
-    void layoutRule() {
-        QFETCH(QSize, window);
-        layout::Rect panel{10125, 90, 2895, 12705};
-        layout::Rect viewer{15, 30, 3615, 1365};
-        layout::apply(layout::placeForWindow(window.width(), window.height()), panel, viewer);
-        QTEST(rect(panel), "panel");
-        QTEST(rect(viewer), "viewer");
-    }
-
     void layoutAppliedToWindow() {
         TestWorkspace ws;
         frmMain w;
@@ -70,6 +40,15 @@ private Q_SLOTS:
         QCOMPARE(w.cmdSave->geometry(), QRect(12, 567, 163, 46));
         QCOMPARE(w.lblValues->geometry(), QRect(12, 675, 163, 160)); // below "Ordner archivieren"
         QCOMPARE(w.picStartLine->geometry(), QRect(0, 0, 19, 19));
+
+        // Too small for panel and viewer: sizes that would be negative keep their old values,
+        // the panel moves on to the left.
+        const QSize panel = w.picMain->size(), viewer = w.dvIMG->size();
+        w.resize(150, 20);
+        QTRY_COMPARE(w.size(), QSize(150, 20));
+        QCOMPARE(w.picMain->x(), (w.frameGeometry().width() * 15 - 2895 - 130) / 15);
+        QCOMPARE(w.picMain->size(), panel);
+        QCOMPARE(w.dvIMG->size(), viewer);
     }
 
     void freshWorkspace() {
