@@ -23,9 +23,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <csignal>
-#include <sys/resource.h>
-
 namespace {
 
 QStringList rowTexts(const imagelist::ListView* list, int column = 0) {
@@ -123,9 +120,7 @@ void tst_workday::measureAndSave() {
     QCOMPARE(w.cmdCloseStudy->property("Tag").toString(), QStringLiteral("20261205"));
 
     setStartLine(w, 100);
-    QFile settings(ws.path("/Settings.ini"));
-    QVERIFY(settings.open(QIODevice::ReadOnly));
-    QVERIFY(settings.readAll().contains("StartLine=100"));
+    QVERIFY(readFile(ws.path("/Settings.ini")).contains("StartLine=100"));
     // The start line shows dashed in yellow on its image row across the
     // image, and nowhere else in the viewer (wider than the image here).
     QCOMPARE(w.dvIMG->startLine(), std::optional<int>(100));
@@ -149,15 +144,11 @@ void tst_workday::measureAndSave() {
     clickImage(w, 40, 250);
     QCOMPARE(image.labels().count(), 2);
     const imaging::Label& line = image.labels().item(1);
-    QCOMPARE(line.kind, int(imaging::Label::Line));
-    QCOMPARE(line.left, 40);
-    QCOMPARE(line.top, 100);
-    QCOMPARE(line.height, 150);
-    QCOMPARE(line.colour, 255u);
     const imaging::Label& text = image.labels().item(2);
-    QCOMPARE(text.kind, int(imaging::Label::Text));
-    QCOMPARE(text.text, QStringLiteral("30 mm"));
-    QCOMPARE(QPoint(text.left, text.top), QPoint(40, 250));
+    QVERIFY(line.kind == imaging::Label::Line && line.colour == 255u &&
+            QRect(line.left, line.top, 1, line.height) == QRect(40, 100, 1, 150));
+    QVERIFY(text.kind == imaging::Label::Text && text.text == QStringLiteral("30 mm") &&
+            QPoint(text.left, text.top) == QPoint(40, 250));
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("30"));
 
     clickImage(w, 40, 160);
@@ -207,28 +198,22 @@ void tst_workday::measureAndSave() {
     clickRow(w, "5");
     clickImage(w, 40, 201);
     const QByteArray before = "Bild-UID;Notiz\r\n;" + QByteArray(600000, 'a') + "\r\n";
-    QFile foreign(recordFile);
-    QVERIFY(foreign.open(QIODevice::WriteOnly) && foreign.write(before) == before.size());
-    foreign.close();
-    rlimit saved{};
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const rlimit limited{rlim_t(before.size() + 16), saved.rlim_max};
-    std::signal(SIGXFSZ, SIG_IGN);
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    QTest::mouseClick(w.cmdSave, Qt::LeftButton);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
+    writeFile(recordFile, before);
+    {
+        const FileSizeLimit limit(before.size() + 16);
+        QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+    }
     imaging::ImageCollection written;
     written.readFile(ws.path("/Messungen/Messung/Gemessen/5.dcm")); // whole and readable
     QCOMPARE(rowFor(w.lvwList, "5")->text(1), QStringLiteral("X"));
     QVERIFY(messages.count() == 1 && messages.last().icon == modGlobal::Icon::Warning);
     QVERIFY(messages.last().text.startsWith("Die gemessene Kopie ist gespeichert"));
     QVERIFY(messages.last().text.contains("konnte nicht geschrieben werden"));
-    QVERIFY(foreign.open(QIODevice::ReadOnly) && foreign.readAll() == before);
-    foreign.close();
+    QCOMPARE(readFile(recordFile), before);
 
     // A lost record is rebuilt from Kalvara's own copies, not from a file
     // someone else put into Gemessen.
-    QVERIFY(foreign.remove());
+    QVERIFY(QFile::remove(recordFile));
     fixtures::writeDicom(ws.path("/Messungen/Messung/Gemessen/99.dcm"), fixtures::DicomSpec{"99"});
     clickRow(w, "17");
     clickImage(w, 40, 160);

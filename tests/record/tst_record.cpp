@@ -1,25 +1,13 @@
 // The measurement record as a spreadsheet program and a hand editor see it.
 #include "CsvReader.h"
 #include "Record.h"
+#include "TestSupport.h"
 
 #include <QtTest>
-
-#include <csignal>
-#include <sys/resource.h>
 
 using record::Entry;
 
 namespace {
-
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 const QStringList kHeader = {"Kuhnummer",  "Bild-UID", "Studiendatum", "Gespeichert",
                              "Startlinie", "Einheit",  "Länge 1",      "Länge 2"};
@@ -44,7 +32,7 @@ private Q_SLOTS:
 
         save({"17", "1.1", "05.12.2026", "05.12.2026 09:00:00", "100", "mm", {"30", "12,2"}});
         save({"=2+3", "1.2", "05.12.2026", "05.12.2026 09:01:00", "80", "px", {"7"}});
-        const QByteArray bytes = contents(file());
+        const QByteArray bytes = readFile(file());
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"
                                  "Kuhnummer;Bild-UID;") &&
                 bytes.endsWith("\r\n"));
@@ -82,12 +70,12 @@ private Q_SLOTS:
         const QByteArray kept = "Summe;;;=SUMME(D3:D9)\r\n"
                                 "\r\n"
                                 "Notiz in K\xE4rnten\r\n";
-        QVERIFY(writeFile(file(), "\xEF\xBB\xBF"
-                                  "Bild-UID;Bemerkung;Kuhnummer;L\xC3\xA4nge 1\r\n" +
-                                      kept + "1.1;\"lahmt; \"\"links\"\"\r\nseit Mai\";17;30\n"));
+        writeFile(file(), "\xEF\xBB\xBF"
+                          "Bild-UID;Bemerkung;Kuhnummer;L\xC3\xA4nge 1\r\n" +
+                              kept + "1.1;\"lahmt; \"\"links\"\"\r\nseit Mai\";17;30\n");
         save({"17", "1.1", "05.12.2026", "07.12.2026 10:00:00", "90", "mm", {"31,5", "40"}});
         save({"18", "1.2", "05.12.2026", "07.12.2026 10:01:00", "90", "mm", {"20"}});
-        QCOMPARE(contents(file()),
+        QCOMPARE(readFile(file()),
                  "\xEF\xBB\xBF"
                  "Bild-UID;Bemerkung;Kuhnummer;L\xC3\xA4nge 1;Studiendatum;Gespeichert;"
                  "Startlinie;Einheit;L\xC3\xA4nge 2\r\n" +
@@ -98,29 +86,24 @@ private Q_SLOTS:
 
         // Without a "Bild-UID" column no row can be found: nothing is changed.
         const QByteArray foreign = "Kuh;Wert\r\n17;30\r\n";
-        QVERIFY(writeFile(file(), foreign));
+        writeFile(file(), foreign);
         QVERIFY_THROWS_EXCEPTION(record::RecordError, save({}));
         QVERIFY_THROWS_EXCEPTION(record::RecordError, record::removeEntry(dir.path(), "1.1", "17"));
-        QCOMPARE(contents(file()), foreign);
+        QCOMPARE(readFile(file()), foreign);
     }
 
     void failedWriteKeepsTheOldRecord() {
         const QByteArray before = "Bild-UID\r\n" + QByteArray(4000, 'x') + "\r\n";
-        QVERIFY(writeFile(file(), before));
-        rlimit saved{}; // a file-size limit fails the write even for root
-        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const rlimit limited{rlim_t(before.size() + 16), saved.rlim_max};
-        std::signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        writeFile(file(), before);
         QString message;
         try {
+            const FileSizeLimit limit(before.size() + 16);
             save({"17", "1.1", "05.12.2026", "07.12.2026 10:00:00", "90", "mm", {"31,5"}});
         } catch (const record::RecordError& error) {
             message = error.message();
         }
-        ::setrlimit(RLIMIT_FSIZE, &saved);
         QVERIFY2(message.contains("konnte nicht geschrieben werden"), qPrintable(message));
-        QCOMPARE(contents(file()), before);
+        QCOMPARE(readFile(file()), before);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{record::kFileName});
     }
 };

@@ -4,7 +4,9 @@
 #include <QTest>
 
 #include <algorithm>
+#include <csignal>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 MessageRecorder::MessageRecorder(modGlobal::Answer answer) : m_answer(answer) {
@@ -39,6 +41,27 @@ void writeFile(const QString& path, const QByteArray& content) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(content), content.size());
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+FileSizeLimit::FileSizeLimit(qint64 bytes) {
+    rlimit current{};
+    ::getrlimit(RLIMIT_FSIZE, &current);
+    m_previous = current.rlim_cur;
+    m_maximum = current.rlim_max;
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limited{static_cast<rlim_t>(bytes), current.rlim_max};
+    if (::setrlimit(RLIMIT_FSIZE, &limited) != 0)
+        QTest::qFail("setrlimit(RLIMIT_FSIZE) refused", __FILE__, __LINE__);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    const rlimit previous{static_cast<rlim_t>(m_previous), static_cast<rlim_t>(m_maximum)};
+    ::setrlimit(RLIMIT_FSIZE, &previous);
 }
 
 int largestDifference(const QImage& image, const std::function<QRgb(int, int)>& expected) {

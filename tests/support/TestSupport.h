@@ -49,6 +49,23 @@ bool ignoresFilePermissions();
 
 // Creates or replaces the file with content; fails the test when it cannot.
 void writeFile(const QString& path, const QByteArray& content = {});
+// The file's bytes; empty when it cannot be read.
+QByteArray readFile(const QString& path);
+
+// While it lives, no file the process writes grows beyond bytes, so a write
+// fails part way even for root; SIGXFSZ is ignored so the write returns an
+// error instead of ending the test.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(qint64 bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    quint64 m_previous = 0;
+    quint64 m_maximum = 0;
+};
 
 // The largest difference of a colour channel between image and expected(x, y).
 int largestDifference(const QImage& image, const std::function<QRgb(int, int)>& expected);
