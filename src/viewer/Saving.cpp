@@ -62,21 +62,26 @@ record::Entry recordEntry(const imaging::Image& image) {
 }
 
 // The measured copy keeps its values in Image Comments, readable in any
-// viewer and enough to rebuild a lost record:
+// viewer and enough to rebuild a lost record: the comments of the image it
+// was made from, then on a line of its own
 // "Messwerte ab Startlinie 100: 30 mm; 12,2 mm".
-QString copyComments(const record::Entry& entry) {
+QString copyComments(const QString& imageComments, const record::Entry& entry) {
     QStringList values;
     for (const QString& length : entry.lengths)
         values << length + QLatin1Char(' ') + entry.unit;
-    return QStringLiteral("Messwerte ab Startlinie %1: %2")
-        .arg(entry.startLine,
-             values.isEmpty() ? QStringLiteral("keine") : values.join(QStringLiteral("; ")));
+    const QString line =
+        QStringLiteral("Messwerte ab Startlinie %1: %2")
+            .arg(entry.startLine,
+                 values.isEmpty() ? QStringLiteral("keine") : values.join(QStringLiteral("; ")));
+    return imageComments.isEmpty() ? line : imageComments + QStringLiteral("\r\n") + line;
 }
 
-// Reads copyComments' text back into entry; false for any other text.
+// Reads the last line of copyComments' text back into entry; false for any
+// other text.
 bool readCopyComments(const QString& text, record::Entry& entry) {
     static const QRegularExpression form(QStringLiteral("^Messwerte ab Startlinie (\\S+): (.+)$"));
-    const QRegularExpressionMatch match = form.match(text);
+    const QRegularExpressionMatch match =
+        form.match(text.mid(text.lastIndexOf(QLatin1Char('\n')) + 1).trimmed());
     if (!match.hasMatch())
         return false;
     entry.startLine = match.captured(1);
@@ -161,7 +166,9 @@ void cmdSave_Click(const Controls& c) {
                                             QFileDevice::WriteUser);
         // The previous copy stays until the new one is completely written.
         imaging::Image copy = image.saveImage(true);
-        copy.addAttribute(kCommentsGroup, kCommentsElement, copyComments(entry));
+        copy.addAttribute(
+            kCommentsGroup, kCommentsElement,
+            copyComments(image.attribute(kCommentsGroup, kCommentsElement).value(), entry));
         copy.write(file, true);
     });
     if (!saved)

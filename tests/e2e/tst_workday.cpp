@@ -104,6 +104,12 @@ void tst_workday::measureAndSave() {
                          fixtures::DicomSpec{"17", {}, "0.2\\0.2", "20261205", 400, 400});
     fixtures::writeDicom(ws.path("/Messungen/Messung/Original/b.dcm"),
                          fixtures::DicomSpec{"5", {}, {}, "20261205", 400, 400});
+    { // the scanner's comment on cow 5 stays in its measured copy
+        imaging::ImageCollection five;
+        five.readFile(ws.path("/Messungen/Messung/Original/b.dcm"));
+        five.item(1).addAttribute(0x0020, 0x4000, QStringLiteral("Kuh lahmt"));
+        five.item(1).write(ws.path("/Messungen/Messung/Original/b.dcm"), true);
+    }
     frmMain w;
     QVERIFY(w.Form_Load());
     w.show();
@@ -205,6 +211,8 @@ void tst_workday::measureAndSave() {
     }
     imaging::ImageCollection written;
     written.readFile(ws.path("/Messungen/Messung/Gemessen/5.dcm")); // whole and readable
+    QCOMPARE(written.item(1).attribute(0x0020, 0x4000).value(),
+             QStringLiteral("Kuh lahmt\r\nMesswerte ab Startlinie 100: 101 px"));
     QCOMPARE(rowFor(w.lvwList, "5")->text(1), QStringLiteral("X"));
     QVERIFY(messages.count() == 1 && messages.last().icon == modGlobal::Icon::Warning);
     QVERIFY(messages.last().text.startsWith("Die gemessene Kopie ist gespeichert"));
