@@ -147,8 +147,7 @@ private Q_SLOTS:
             writeFile(run.folder());
         run.open({kGrey});
         run.import("17", spacing);
-        QCOMPARE(run.messages.count(), 1);
-        QCOMPARE(run.messages.last().icon, icon);
+        QVERIFY(run.messages.count() == 1 && run.messages.last().icon == icon);
         QCOMPARE(run.messages.last().owner, run.dialog.get());
         QVERIFY2(run.messages.last().text.contains(named), qPrintable(run.messages.last().text));
         QVERIFY(run.dialog->isVisible() && !QFileInfo(run.folder()).isDir());
@@ -166,7 +165,6 @@ private Q_SLOTS:
         const auto row = [](const char* name, const char* typed, const char* written) {
             QTest::newRow(name) << QString::fromUtf8(typed) << QString::fromUtf8(written);
         };
-        row("points", "0.2\\0.3", "0.2\\0.3");
         row("decimal commas", "0,2\\0,25", "0.2\\0.25");
         row("one value", "0,2", "-");
         row("three values", "0,2\\0,2\\0,2", "-");

@@ -36,7 +36,6 @@ private Q_SLOTS:
         row("missing file", "<missing>", "StartLine", "<default>");
         row("key of another section", "[GENERAL]\nA=1\n[OTHER]\nB=1\n", "B", "<default>");
         row("case-insensitive", "[general]\n STARTLINE = 7 \n", "StartLine", "7");
-        row("no sections", "StartLine=5\n", "StartLine", "<default>");
         row("first of duplicates", "[GENERAL]\nA=1\nA=2\n", "A", "1");
         row("Latin-1", "[GENERAL]\nA=M\xfcller\n", "A", "Müller");
         row("300 characters cut", "[GENERAL]\nA=" + QByteArray(300, 'b'), "A", QString(255, 'b'));
