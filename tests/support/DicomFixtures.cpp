@@ -50,10 +50,9 @@ QRgb paletteEntry(const BmpSpec& bitmap, int i) {
     return bitmap.greyPalette ? qRgb(grey, grey, grey) : qRgb(i * step, 255 - i * step, 0x40);
 }
 
-// One frame of interleaved samples as a JPEG 2000 code stream, reversible or
-// irreversible, RGB through the matching colour transform.
-std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int samples, int bits,
-                             bool sgnd, bool lossless) {
+// One frame of interleaved samples as a reversible JPEG 2000 code stream, RGB
+// through the reversible colour transform.
+std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int samples, int bits) {
     std::vector<opj_image_cmptparm_t> components(static_cast<std::size_t>(samples));
     for (opj_image_cmptparm_t& c : components) {
         c = {};
@@ -61,7 +60,6 @@ std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int sa
         c.w = OPJ_UINT32(width);
         c.h = OPJ_UINT32(height);
         c.prec = OPJ_UINT32(bits);
-        c.sgnd = sgnd ? 1 : 0;
     }
     const std::unique_ptr<opj_image_t, decltype(&opj_image_destroy)> image(
         opj_image_create(OPJ_UINT32(samples), components.data(),
@@ -73,15 +71,13 @@ std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int sa
     image->y1 = OPJ_UINT32(height);
     for (int p = 0; p < width * height; ++p)
         for (int c = 0; c < samples; ++c)
-            image->comps[c].data[p] =
-                sgnd ? Sint16(values[p * samples + c]) : OPJ_INT32(values[p * samples + c]);
+            image->comps[c].data[p] = OPJ_INT32(values[p * samples + c]);
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
     parameters.numresolution = 3;
     parameters.tcp_numlayers = 1;
     parameters.tcp_mct = samples == 3 ? 1 : 0;
-    parameters.irreversible = lossless ? 0 : 1;
-    parameters.tcp_rates[0] = lossless ? 0.0F : 8.0F;
+    parameters.tcp_rates[0] = 0.0F; // no rate limit: lossless
     parameters.cp_disto_alloc = 1;
     const std::unique_ptr<opj_codec_t, decltype(&opj_destroy_codec)> codec(
         opj_create_compress(OPJ_CODEC_J2K), opj_destroy_codec);
@@ -169,14 +165,9 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
         item->putAndInsertFloat64(DCM_PhysicalDeltaY, r.deltaY);
     }
 
-    // JPEG 2000 colour goes through the reversible or irreversible transform.
-    const bool j2k =
-        variant.encoding == Encoding::Jpeg2000Lossless || variant.encoding == Encoding::Jpeg2000;
-    const bool lossless = variant.encoding == Encoding::Jpeg2000Lossless;
-    put(DCM_PhotometricInterpretation, !rgb       ? "MONOCHROME2"
-                                       : !j2k     ? "RGB"
-                                       : lossless ? "YBR_RCT"
-                                                  : "YBR_ICT");
+    // JPEG 2000 colour goes through the reversible transform.
+    const bool j2k = variant.encoding == Encoding::Jpeg2000Lossless;
+    put(DCM_PhotometricInterpretation, !rgb ? "MONOCHROME2" : j2k ? "YBR_RCT" : "RGB");
     putNumber(DCM_SamplesPerPixel, rgb ? 3 : 1);
     if (rgb)
         putNumber(DCM_PlanarConfiguration, 0);
@@ -185,7 +176,7 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
     putNumber(DCM_BitsAllocated, variant.sixteenBit ? 16 : 8);
     putNumber(DCM_BitsStored, variant.sixteenBit ? 12 : 8);
     putNumber(DCM_HighBit, variant.sixteenBit ? 11 : 7);
-    putNumber(DCM_PixelRepresentation, variant.signedPixels ? 1 : 0);
+    putNumber(DCM_PixelRepresentation, 0);
     if (variant.frames > 1)
         put(DCM_NumberOfFrames, QByteArray::number(variant.frames));
     std::vector<Uint16> values;
@@ -198,8 +189,8 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
                     values.insert(values.end(),
                                   {Uint16(qRed(c)), Uint16(qGreen(c)), Uint16(qBlue(c))});
                 else
-                    values.push_back(Uint16((f == 0 ? v : 255 - v) * (variant.sixteenBit ? 16 : 1) -
-                                            (variant.signedPixels ? 2048 : 0)));
+                    values.push_back(
+                        Uint16((f == 0 ? v : 255 - v) * (variant.sixteenBit ? 16 : 1)));
             }
         }
     }
@@ -212,9 +203,9 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
     const E_TransferSyntax syntaxes[] = {EXS_LittleEndianExplicit, EXS_BigEndianExplicit,
                                          EXS_RLELossless,          EXS_JPEGProcess1,
                                          EXS_JPEGLSLossless,       EXS_LittleEndianImplicit,
-                                         EXS_JPEG2000LosslessOnly, EXS_JPEG2000};
+                                         EXS_JPEG2000LosslessOnly};
     const E_TransferSyntax xfer = syntaxes[int(variant.encoding)];
-    const DJ_RPLossy jpeg(90);
+    const DJ_RPLossy jpeg;
     const DJLSRepresentationParameter jpegLs;
     const DcmRepresentationParameter* parameter = nullptr;
     if (variant.encoding == Encoding::JpegBaseline)
@@ -229,8 +220,7 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
         for (int f = 0; f < variant.frames; ++f) {
             std::vector<Uint8> stream =
                 encodeJ2k(values.data() + f * frameSize, base.width, base.height, samples,
-                          variant.sixteenBit ? 12 : 8, variant.signedPixels,
-                          variant.encoding == Encoding::Jpeg2000Lossless);
+                          variant.sixteenBit ? 12 : 8);
             stream.resize(stream.size() - std::size_t(variant.streamCut));
             auto* fragment = new DcmPixelItem(DCM_PixelItemTag);
             check(fragment->putUint8Array(stream.data(), Uint32(stream.size())), "fragment");

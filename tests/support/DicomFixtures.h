@@ -29,8 +29,7 @@ enum class Encoding {
     JpegBaseline,
     JpegLs,
     ImplicitLittle,
-    Jpeg2000Lossless,
-    Jpeg2000
+    Jpeg2000Lossless
 };
 enum class Colour { Monochrome2, Rgb };
 
@@ -45,14 +44,13 @@ struct VariantSpec {
     DicomSpec base{.patientId = "4711"};
     Encoding encoding = Encoding::ExplicitLittle;
     Colour colour = Colour::Monochrome2;
-    bool sixteenBit = false;   // 12 bits stored: patternValue() * 16
-    bool signedPixels = false; // with sixteenBit: PixelRepresentation 1, the values less 2048
-    int frames = 1;            // later frames hold the inverted pattern
+    bool sixteenBit = false; // 12 bits stored: patternValue() * 16
+    int frames = 1;          // later frames hold the inverted pattern
     bool pixelData = true;
     QString characterSet{}; // "ISO_IR 100": the Patient ID is written as Latin-1
     QList<UsRegion> regions{};
     bool meta = true;  // false: the bare data set, without preamble and file meta information
-    int streamCut = 0; // JPEG 2000: bytes cut off the end of each code stream
+    int streamCut = 0; // JPEG 2000 lossless: bytes cut off the end of each code stream
 };
 
 // Named apart from writeDicom so that writeDicom(path, {...}) stays unambiguous.
