@@ -24,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace fixtures {
@@ -74,11 +75,7 @@ std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int sa
             image->comps[c].data[p] = OPJ_INT32(values[p * samples + c]);
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
-    parameters.numresolution = 3;
-    parameters.tcp_numlayers = 1;
     parameters.tcp_mct = samples == 3 ? 1 : 0;
-    parameters.tcp_rates[0] = 0.0F; // no rate limit: lossless
-    parameters.cp_disto_alloc = 1;
     const std::unique_ptr<opj_codec_t, decltype(&opj_destroy_codec)> codec(
         opj_create_compress(OPJ_CODEC_J2K), opj_destroy_codec);
     QTemporaryFile file;
@@ -200,18 +197,14 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
     else if (variant.pixelData)
         check(data.putAndInsertUint8Array(DCM_PixelData, bytes.data(), bytes.size()), "pixels");
 
-    const E_TransferSyntax syntaxes[] = {EXS_LittleEndianExplicit, EXS_BigEndianExplicit,
-                                         EXS_RLELossless,          EXS_JPEGProcess1,
-                                         EXS_JPEGLSLossless,       EXS_LittleEndianImplicit,
-                                         EXS_JPEG2000LosslessOnly};
-    const E_TransferSyntax xfer = syntaxes[int(variant.encoding)];
     const DJ_RPLossy jpeg;
     const DJLSRepresentationParameter jpegLs;
-    const DcmRepresentationParameter* parameter = nullptr;
-    if (variant.encoding == Encoding::JpegBaseline)
-        parameter = &jpeg;
-    else if (variant.encoding == Encoding::JpegLs)
-        parameter = &jpegLs;
+    const std::pair<E_TransferSyntax, const DcmRepresentationParameter*> codings[] = {
+        {EXS_LittleEndianExplicit, nullptr}, {EXS_BigEndianExplicit, nullptr},
+        {EXS_RLELossless, nullptr},          {EXS_JPEGProcess1, &jpeg},
+        {EXS_JPEGLSLossless, &jpegLs},       {EXS_LittleEndianImplicit, nullptr},
+        {EXS_JPEG2000LosslessOnly, nullptr}};
+    const auto [xfer, parameter] = codings[int(variant.encoding)];
     if (variant.pixelData && j2k) {
         const int samples = rgb ? 3 : 1;
         const std::size_t frameSize = std::size_t(base.width * base.height * samples);
