@@ -7,7 +7,6 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
-#include <dcmtk/dcmdata/dcmetinf.h>
 
 #include <QDateTime>
 #include <QDir>
@@ -54,16 +53,15 @@ Label lineAt(int left, int top, int height) {
     return line;
 }
 
-// Fails on each line of dciodvfy's report on file that starts with "Error";
+// Fails on each line of dciodvfy's report (on stderr) on file that starts with "Error";
 // skips the rest of the test where dicom3tools is not installed.
 void verifyWithDciodvfy(const QString& file) {
     if (QStandardPaths::findExecutable(u"dciodvfy"_s).isEmpty())
         QSKIP("dciodvfy is not installed");
     QProcess dciodvfy;
-    dciodvfy.setProcessChannelMode(QProcess::MergedChannels);
     dciodvfy.start(u"dciodvfy"_s, {file});
     QVERIFY(dciodvfy.waitForFinished(60000));
-    const QStringList errors = QString::fromLocal8Bit(dciodvfy.readAll())
+    const QStringList errors = QString::fromLocal8Bit(dciodvfy.readAllStandardError())
                                    .split(u'\n')
                                    .filter(QRegularExpression(u"^Error"_s));
     QVERIFY2(errors.isEmpty(), qPrintable(errors.join(u'\n')));
@@ -100,7 +98,6 @@ private Q_SLOTS:
         row("truncated in its pixels", {}, -1, 1000);
         row("no pixel data", {.pixelData = false}, -1);
         row("jpeg 2000 lossless", {.encoding = Jpeg2000Lossless}, 0);
-        row("jpeg 2000 16 bit", {.encoding = Jpeg2000Lossless, .sixteenBit = true}, 1);
         row("jpeg 2000 rgb", {.encoding = Jpeg2000Lossless, .colour = Rgb}, 0);
         row("jpeg 2000 multi-frame shows frame 1", {.encoding = Jpeg2000Lossless, .frames = 2}, 0);
         row("jpeg 2000 corrupt", {.encoding = Jpeg2000Lossless, .streamCut = 100}, -1);
@@ -121,7 +118,6 @@ private Q_SLOTS:
         QVERIFY2(message.contains(u"read.dcm"_s) == (tolerance < 0), qPrintable(message));
         if (tolerance < 0)
             return;
-        QCOMPARE(images.item(1).imageNumber(), fixture.base.patientId);
         const QImage shown = images.item(1).displayImage();
         QCOMPARE(shown.size(), QSize(64, 48));
         const auto expected = [&](int x, int y) {
@@ -149,7 +145,6 @@ private Q_SLOTS:
         QCOMPARE(readImageNumber(copyFile), u"Kuh Ä"_s);
         DcmFileFormat written;
         QVERIFY(written.loadFile(QFile::encodeName(copyFile).constData()).good());
-        QVERIFY(written.getMetaInfo()->card() > 0);
         DcmDataset& copy = *written.getDataset();
         for (unsigned long i = 0; i < original.card(); ++i) {
             DcmElement* element = original.getElement(i);
@@ -190,18 +185,15 @@ private Q_SLOTS:
         const fixtures::UsRegion whole{0, 0, 63, 47, 3, 0.05};
         const Regions two{{0, 0, 31, 47, 3, 0.1}, {32, 0, 63, 47, 3, 0.05}};
         const QList<int> down{10, 4, 40};
-        const QList<int> up{10, 44, -40};
-        QTest::newRow("spacing before region") << "0.2\\0.3" << Regions{whole} << up << "8 mm";
-        QTest::newRow("decimal comma") << "0,2\\0,2" << Regions{} << down << "8 mm";
+        QTest::newRow("spacing before region")
+            << "0.2\\0.3" << Regions{whole} << QList{10, 44, -40} << "8 mm";
         QTest::newRow("cm region") << "" << Regions{whole} << down << "20 mm";
         QTest::newRow("first of two regions") << "" << two << down << "40 mm";
         QTest::newRow("second of two regions") << "" << two << QList{40, 4, 40} << "20 mm";
         QTest::newRow("line across two regions")
             << "" << Regions{{0, 0, 63, 20, 3, 0.05}, {0, 21, 63, 47, 3, 0.05}} << QList{10, 10, 20}
             << "20 px";
-        QTest::newRow("region not in cm")
-            << "" << Regions{{0, 0, 63, 47, 4, 0.05}} << down << "40 px";
-        QTest::newRow("no calibration") << "" << Regions{} << up << "40 px";
+        QTest::newRow("region in s") << "" << Regions{{0, 0, 63, 47, 4, 0.05}} << down << "40 px";
     }
 
     void measuredLength() {
@@ -216,27 +208,9 @@ private Q_SLOTS:
         QTEST(QString::number(label.measuredLength()) + u' ' + label.unitText(), "length");
     }
 
-    // A write that fails part way keeps the old file and leaves no other behind.
-    void failedWriteKeepsOldFile() {
-        ImageCollection images;
-        // 40 000 pixels: the write fails in the pixel data, not only when the file is closed.
-        images.readFile(write(u"source.dcm"_s, {.base = {.width = 200, .height = 200}}));
-        QTemporaryDir folder;
-        const QString target = folder.filePath(u"17.dcm"_s);
-        writeFile(target, "old content");
-        QString message;
-        {
-            const FileSizeLimit limit(1024);
-            message = failure([&] { images.item(1).write(target, true); });
-        }
-        QVERIFY2(message.contains(u"17.dcm"_s), qPrintable(message));
-        QCOMPARE(readFile(target), QByteArray("old content"));
-        QCOMPARE(
-            QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-            QStringList{u"17.dcm"_s});
-    }
-
-    void savedCopyShowsBurnedInLabels() {
+    // The measured copy; a write of it that fails part way keeps the old file
+    // and leaves no other behind.
+    void measuredCopy() {
         ImageCollection images;
         images.readFile(
             write(u"original.dcm"_s,
@@ -249,51 +223,57 @@ private Q_SLOTS:
         QCOMPARE(shown.pixel(10, 20), qRgb(255, 0, 0));
         QCOMPARE(shown.pixel(20, 20), images.item(1).displayImage().pixel(20, 20));
 
-        // Each copy is a derived image in a series of its own that names
-        // only the image it was made from, also when that is a copy itself.
-        images.item(2).saveImage(true).write(path(u"measured twice.dcm"_s), true);
+        // A copy is a derived image in a series of its own that names only the
+        // image it was made from, also when that is a copy itself.
+        images.item(2).saveImage(true).write(path(u"twice.dcm"_s), true);
         const auto text = [](DcmItem& item, const DcmTagKey& key) {
             OFString value;
             item.findAndGetOFStringArray(key, value);
             return QString::fromUtf8(value.c_str());
         };
-        const QStringList files{u"original.dcm"_s, u"measured.dcm"_s, u"measured twice.dcm"_s};
-        for (qsizetype i = 1; i < files.size(); ++i) {
-            DcmFileFormat source;
-            DcmFileFormat derived;
-            QVERIFY(source.loadFile(QFile::encodeName(path(files[i - 1])).constData()).good());
-            QVERIFY(derived.loadFile(QFile::encodeName(path(files[i])).constData()).good());
-            DcmDataset& from = *source.getDataset();
-            DcmDataset& copy = *derived.getDataset();
-            for (const DcmTagKey& key : {DCM_StudyInstanceUID, DCM_PatientID, DCM_PixelSpacing})
-                QCOMPARE(text(copy, key), text(from, key));
-            DcmElement* regions[2] = {};
-            QVERIFY(from.findAndGetElement(DCM_SequenceOfUltrasoundRegions, regions[0]).good());
-            QVERIFY(copy.findAndGetElement(DCM_SequenceOfUltrasoundRegions, regions[1]).good());
-            QCOMPARE(regions[1]->compare(*regions[0]), 0);
-            QVERIFY(!text(copy, DCM_SeriesInstanceUID).isEmpty() &&
-                    text(copy, DCM_SeriesInstanceUID) != text(from, DCM_SeriesInstanceUID));
-            QVERIFY(!text(copy, DCM_DerivationDescription).isEmpty());
-            DcmSequenceOfItems* sources = nullptr;
-            QVERIFY(copy.findAndGetSequence(DCM_SourceImageSequence, sources).good());
-            QCOMPARE(sources->card(), 1UL);
-            QCOMPARE(text(*sources->getItem(0), DCM_ReferencedSOPClassUID),
-                     text(from, DCM_SOPClassUID));
-            QCOMPARE(text(*sources->getItem(0), DCM_ReferencedSOPInstanceUID),
-                     text(from, DCM_SOPInstanceUID));
+        DcmFileFormat source;
+        DcmFileFormat derived;
+        QVERIFY(source.loadFile(QFile::encodeName(path(u"measured.dcm"_s)).constData()).good());
+        QVERIFY(derived.loadFile(QFile::encodeName(path(u"twice.dcm"_s)).constData()).good());
+        DcmDataset& from = *source.getDataset();
+        DcmDataset& copy = *derived.getDataset();
+        for (const DcmTagKey& key : {DCM_StudyInstanceUID, DCM_PatientID, DCM_PixelSpacing})
+            QCOMPARE(text(copy, key), text(from, key));
+        DcmElement* regions[2] = {};
+        QVERIFY(from.findAndGetElement(DCM_SequenceOfUltrasoundRegions, regions[0]).good());
+        QVERIFY(copy.findAndGetElement(DCM_SequenceOfUltrasoundRegions, regions[1]).good());
+        QCOMPARE(regions[1]->compare(*regions[0]), 0);
+        QVERIFY(!text(copy, DCM_SeriesInstanceUID).isEmpty() &&
+                text(copy, DCM_SeriesInstanceUID) != text(from, DCM_SeriesInstanceUID));
+        QVERIFY(!text(copy, DCM_DerivationDescription).isEmpty());
+        DcmSequenceOfItems* sources = nullptr;
+        QVERIFY(copy.findAndGetSequence(DCM_SourceImageSequence, sources).good());
+        QCOMPARE(sources->card(), 1UL);
+        QCOMPARE(text(*sources->getItem(0), DCM_ReferencedSOPClassUID),
+                 text(from, DCM_SOPClassUID));
+        QCOMPARE(text(*sources->getItem(0), DCM_ReferencedSOPInstanceUID),
+                 text(from, DCM_SOPInstanceUID));
+
+        const QByteArray before = readFile(path(u"measured.dcm"_s));
+        QString message;
+        {
+            const FileSizeLimit limit(1024); // less than the copy's pixels
+            message = failure([&] { images.item(2).write(path(u"measured.dcm"_s), true); });
         }
-        verifyWithDciodvfy(path(u"measured twice.dcm"_s));
+        QVERIFY2(message.contains(u"measured.dcm"_s), qPrintable(message));
+        QCOMPARE(readFile(path(u"measured.dcm"_s)), before);
+        QCOMPARE(QDir(m_dir.path()).entryList({u".*"_s}, QDir::Files | QDir::Hidden),
+                 QStringList{});
+        verifyWithDciodvfy(path(u"twice.dcm"_s));
     }
 
     void importsBitmapsExactly_data() {
         QTest::addColumn<BmpSpec>("bitmap");
-        for (const int bits : {1, 4, 8, 24, 32}) {
-            for (const bool grey : {true, false}) {
+        for (const int bits : {1, 4, 8, 24, 32})
+            for (const bool grey : {true, false})
                 if (bits <= 8 || !grey) // from 24 bits on there is no palette
                     QTest::addRow("%d bit%s", bits, grey ? " grey" : " colour")
                         << BmpSpec{.bits = bits, .greyPalette = grey};
-            }
-        }
     }
 
     void importsBitmapsExactly() {

@@ -210,14 +210,14 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
         const std::size_t frameSize = std::size_t(base.width * base.height * samples);
         auto* sequence = new DcmPixelSequence(DCM_PixelSequenceTag);
         sequence->insert(new DcmPixelItem(DCM_PixelItemTag)); // empty offset table
+        DcmOffsetList offsets;
         for (int f = 0; f < variant.frames; ++f) {
             std::vector<Uint8> stream =
                 encodeJ2k(values.data() + f * frameSize, base.width, base.height, samples,
                           variant.sixteenBit ? 12 : 8);
             stream.resize(stream.size() - std::size_t(variant.streamCut));
-            auto* fragment = new DcmPixelItem(DCM_PixelItemTag);
-            check(fragment->putUint8Array(stream.data(), Uint32(stream.size())), "fragment");
-            sequence->insert(fragment);
+            check(sequence->storeCompressedFrame(offsets, stream.data(), Uint32(stream.size()), 0),
+                  "frame");
         }
         auto* pixels = new DcmPixelData(DCM_PixelData);
         pixels->putOriginalRepresentation(xfer, nullptr, sequence);

@@ -53,7 +53,6 @@ struct VariantSpec {
     int streamCut = 0; // JPEG 2000 lossless: bytes cut off the end of each code stream
 };
 
-// Named apart from writeDicom so that writeDicom(path, {...}) stays unambiguous.
 void writeVariant(const QString& path, const VariantSpec& variant);
 
 // The grey value of frame 1 at (x, y): a diagonal gradient from 0 at the
