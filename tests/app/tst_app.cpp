@@ -3,14 +3,17 @@
 #include "frmMain.h"
 #include "modGlobal.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 using modGlobal::Icon;
 
@@ -91,6 +94,24 @@ private Q_SLOTS:
         QVERIFY(first.owner == &w && first.icon == Icon::Critical);
         QVERIFY(first.text.contains(QStringLiteral("Messungen")));
         QCOMPARE(w.cboDone->count(), 2);
+    }
+
+    // The real box, raised from a control, is a child of its window and modal
+    // to it alone, so the window manager centres it there.
+    void messageBoxBelongsToWindow() {
+        QWidget w;
+        w.show();
+        QWidget* parent = nullptr;
+        Qt::WindowModality modality = Qt::NonModal;
+        QTimer::singleShot(0, &w, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                parent = box->parentWidget();
+                modality = box->windowModality();
+                box->done(0);
+            }
+        });
+        modGlobal::MsgBox(new QPushButton(&w), QStringLiteral("Test"), Icon::Information);
+        QVERIFY(parent == &w && modality == Qt::WindowModal);
     }
 
     // Two copies of the program from one place (offscreen, as this test runs):
