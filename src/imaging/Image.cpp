@@ -492,6 +492,15 @@ void Image::write(const QString& path, bool flag) const {
     if (status.bad()) {
         throw ImagingError(writeError(path, QString::fromLatin1(status.text())));
     }
+    // The toolkit does not report an error of the final flush (disk full,
+    // size limit), so a short file is caught by its size before it can
+    // replace the target.
+    const qint64 expected =
+        static_cast<qint64>(d->file.calcElementLength(transferSyntax, EET_ExplicitLength));
+    if (QFileInfo(temporary.path()).size() != expected) {
+        throw ImagingError(
+            writeError(path, QStringLiteral("die Datei wurde nicht vollständig geschrieben")));
+    }
     std::error_code error;
     std::filesystem::rename(std::filesystem::path(temporary.path().toStdU16String()),
                             std::filesystem::path(info.absoluteFilePath().toStdU16String()), error);
