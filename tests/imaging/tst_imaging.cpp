@@ -99,6 +99,7 @@ private Q_SLOTS:
         row("no pixel data", {.pixelData = false}, -1);
         row("jpeg 2000 lossless", {.encoding = Jpeg2000Lossless}, 0);
         row("jpeg 2000 rgb", {.encoding = Jpeg2000Lossless, .colour = Rgb}, 0);
+        row("jpeg 2000 lossy rgb", {.encoding = Jpeg2000, .colour = Rgb}, 12);
         row("jpeg 2000 multi-frame shows frame 1", {.encoding = Jpeg2000Lossless, .frames = 2}, 0);
         row("jpeg 2000 corrupt", {.encoding = Jpeg2000Lossless, .streamCut = 100}, -1);
     }
@@ -136,7 +137,7 @@ private Q_SLOTS:
         original.putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 192");
         original.putAndInsertString(DCM_PatientID, "Kuh Ä");
         // No codec decodes JPEG 2000 here: its copy is checked by reading it back.
-        const bool j2k = fixture.encoding == Jpeg2000Lossless;
+        const bool j2k = fixture.encoding == Jpeg2000Lossless || fixture.encoding == Jpeg2000;
         QVERIFY(j2k || original.chooseRepresentation(EXS_LittleEndianExplicit, nullptr).good());
         if (j2k && fixture.colour == Rgb) // the colour transform is undone
             original.putAndInsertString(DCM_PhotometricInterpretation, "RGB");

@@ -51,9 +51,10 @@ QRgb paletteEntry(const BmpSpec& bitmap, int i) {
     return bitmap.greyPalette ? qRgb(grey, grey, grey) : qRgb(i * step, 255 - i * step, 0x40);
 }
 
-// One frame of interleaved samples as a reversible JPEG 2000 code stream, RGB
-// through the reversible colour transform.
-std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int samples, int bits) {
+// One frame of interleaved samples as a JPEG 2000 code stream, RGB through
+// the colour transform: reversible, or irreversible at a tenth of the size.
+std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int samples, int bits,
+                             bool lossy) {
     std::vector<opj_image_cmptparm_t> components(static_cast<std::size_t>(samples));
     for (opj_image_cmptparm_t& c : components) {
         c = {};
@@ -76,6 +77,12 @@ std::vector<Uint8> encodeJ2k(const Uint16* values, int width, int height, int sa
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
     parameters.tcp_mct = samples == 3 ? 1 : 0;
+    if (lossy) {
+        parameters.irreversible = 1;
+        parameters.tcp_numlayers = 1;
+        parameters.tcp_rates[0] = 10;
+        parameters.cp_disto_alloc = 1;
+    }
     const std::unique_ptr<opj_codec_t, decltype(&opj_destroy_codec)> codec(
         opj_create_compress(OPJ_CODEC_J2K), opj_destroy_codec);
     QTemporaryFile file;
@@ -162,9 +169,13 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
         item->putAndInsertFloat64(DCM_PhysicalDeltaY, r.deltaY);
     }
 
-    // JPEG 2000 colour goes through the reversible transform.
-    const bool j2k = variant.encoding == Encoding::Jpeg2000Lossless;
-    put(DCM_PhotometricInterpretation, !rgb ? "MONOCHROME2" : j2k ? "YBR_RCT" : "RGB");
+    // JPEG 2000 colour goes through the colour transform of its kind.
+    const bool lossy = variant.encoding == Encoding::Jpeg2000;
+    const bool j2k = lossy || variant.encoding == Encoding::Jpeg2000Lossless;
+    put(DCM_PhotometricInterpretation, !rgb    ? "MONOCHROME2"
+                                       : lossy ? "YBR_ICT"
+                                       : j2k   ? "YBR_RCT"
+                                               : "RGB");
     putNumber(DCM_SamplesPerPixel, rgb ? 3 : 1);
     if (rgb)
         putNumber(DCM_PlanarConfiguration, 0);
@@ -203,7 +214,7 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
         {EXS_LittleEndianExplicit, nullptr}, {EXS_BigEndianExplicit, nullptr},
         {EXS_RLELossless, nullptr},          {EXS_JPEGProcess1, &jpeg},
         {EXS_JPEGLSLossless, &jpegLs},       {EXS_LittleEndianImplicit, nullptr},
-        {EXS_JPEG2000LosslessOnly, nullptr}};
+        {EXS_JPEG2000LosslessOnly, nullptr}, {EXS_JPEG2000, nullptr}};
     const auto [xfer, parameter] = codings[int(variant.encoding)];
     if (variant.pixelData && j2k) {
         const int samples = rgb ? 3 : 1;
@@ -214,7 +225,7 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
         for (int f = 0; f < variant.frames; ++f) {
             std::vector<Uint8> stream =
                 encodeJ2k(values.data() + f * frameSize, base.width, base.height, samples,
-                          variant.sixteenBit ? 12 : 8);
+                          variant.sixteenBit ? 12 : 8, lossy);
             stream.resize(stream.size() - std::size_t(variant.streamCut));
             check(sequence->storeCompressedFrame(offsets, stream.data(), Uint32(stream.size()), 0),
                   "frame");

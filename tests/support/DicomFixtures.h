@@ -29,7 +29,8 @@ enum class Encoding {
     JpegBaseline,
     JpegLs,
     ImplicitLittle,
-    Jpeg2000Lossless
+    Jpeg2000Lossless,
+    Jpeg2000 // irreversible: RGB through the irreversible colour transform
 };
 enum class Colour { Monochrome2, Rgb };
 
