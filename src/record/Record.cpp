@@ -126,8 +126,6 @@ public:
                     .arg(QDir::toNativeSeparators(file), kUidColumn));
     }
 
-    bool exists() const { return !m_header.isEmpty(); }
-
     // The row of an image: the one holding uid in its "Bild-UID" field; for
     // an image without UID the one with an empty UID and its number.
     qsizetype find(const QString& uid, const QString& number) const {
@@ -150,13 +148,10 @@ public:
 
     // Sets the named fields of row (appended when -1) and, given a length
     // count, empties the length columns beyond it; other fields keep their
-    // values.
+    // values. A column missing from the header is added at its end, so a new
+    // table gets the columns in the order of values.
     void setFields(qsizetype row, const QList<std::pair<QString, QByteArray>>& values,
                    std::optional<qsizetype> lengths) {
-        if (!exists())
-            for (const char* name :
-                 {"Kuhnummer", "Bild-UID", "Studiendatum", "Gespeichert", "Startlinie", "Einheit"})
-                column(QString::fromUtf8(name));
         QList<QByteArray> fields = row < 0 ? QList<QByteArray>() : splitFields(m_rows[row]);
         auto set = [&](qsizetype index, const QByteArray& value) {
             if (fields.size() <= index)
@@ -242,7 +237,7 @@ void saveEntries(const QString& folder, const QList<Entry>& entries) {
 void renumberEntry(const QString& folder, const QString& oldUid, const QString& oldNumber,
                    const QString& number, const QString& newUid) {
     Table table(recordFile(folder));
-    const qsizetype row = table.exists() ? table.find(oldUid, oldNumber) : -1;
+    const qsizetype row = table.find(oldUid, oldNumber);
     if (row < 0)
         return;
     table.setFields(row, {{kNumberColumn, textCell(number)}, {kUidColumn, newUid.toUtf8()}},
@@ -252,7 +247,7 @@ void renumberEntry(const QString& folder, const QString& oldUid, const QString& 
 
 void removeEntry(const QString& folder, const QString& uid, const QString& number) {
     Table table(recordFile(folder));
-    const qsizetype row = table.exists() ? table.find(uid, number) : -1;
+    const qsizetype row = table.find(uid, number);
     if (row < 0)
         return;
     table.removeRow(row);

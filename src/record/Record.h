@@ -13,9 +13,9 @@
 // Every change reads the whole file, changes the one row it concerns and
 // writes the file anew through a temporary file that replaces the old one
 // only when complete. Rows are found by their "Bild-UID" (images without one
-// by their cow number); every other row,
-// and every column the operator added, stays byte for byte as it was, so a
-// table edited by hand survives, rows that cannot be read included.
+// by their cow number); every other row, and every column the operator added,
+// stays byte for byte as it was, so a table edited by hand survives, rows
+// that cannot be read included.
 namespace record {
 
 inline const QString kFileName = QStringLiteral("Messwerte.csv");

@@ -7,7 +7,6 @@
 #include <QGuiApplication>
 #include <QRegularExpression>
 
-#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -86,7 +85,7 @@ void addMeasurement(const Controls& c, imaging::Image& image, int x, int y) {
     // The clipboard gets the number alone, without the blank and the unit.
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(text.text.left(std::max<qsizetype>(0, text.text.size() - 3)));
+    clipboard->setText(measurementNumber(added.measuredLength(), QLocale()));
     labels.add(text);
     image.refreshLabels(false);
 }
