@@ -4,36 +4,39 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QStandardPaths>
-#include <QTemporaryFile>
-
-namespace {
-
-// The workspace lives next to the executable; an installed program whose
-// folder cannot be written keeps it in the per-user data folder instead.
-QString chooseWorkspaceRoot() {
-    const QString besideExecutable = QCoreApplication::applicationDirPath();
-    QTemporaryFile probe(besideExecutable + QStringLiteral("/.kalvara-write-test-XXXXXX"));
-    if (probe.open())
-        return besideExecutable;
-    const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QDir().mkpath(perUser);
-    return perUser;
-}
-
-} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kalvara"));
     QApplication::setOrganizationName(QStringLiteral("Kalvara"));
     imaging::initialise();
-    modGlobal::setWorkspaceRoot(chooseWorkspaceRoot());
+    // The workspace lives next to the executable; an installed program whose
+    // folder holds none and cannot be written keeps it in the per-user folder.
+    const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const bool perUserIsNew = !modGlobal::holdsWorkspace(perUser);
+    const modGlobal::WorkspaceChoice workspace =
+        modGlobal::chooseWorkspace(QCoreApplication::applicationDirPath(), perUser);
+    modGlobal::setWorkspaceRoot(workspace.root);
 
     frmMain window;
     if (!window.Form_Load())
         return 0;
     window.show();
+    if (workspace.perUser) {
+        // The caption names the workspace at every start until an image is
+        // shown; the message comes only when the folder is set up, so that
+        // it does not interrupt every day's start.
+        const QString where = QDir::toNativeSeparators(workspace.root);
+        window.setWindowTitle(QStringLiteral("Kalvara \u2013 Arbeitsordner %1").arg(where));
+        if (perUserIsNew)
+            modGlobal::MsgBox(
+                &window,
+                QStringLiteral("Der Ordner des Programms kann nicht beschrieben werden. Kalvara "
+                               "legt seinen Arbeitsordner (Messungen, NoDCM, Settings.ini) "
+                               "deshalb hier an:\n\n%1")
+                    .arg(where),
+                modGlobal::Icon::Information);
+    }
     return app.exec();
 }

@@ -3,17 +3,22 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDevice>
 #include <QFileInfo>
 #include <QFont>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QTemporaryFile>
 #include <QWidget>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <new>
+#include <system_error>
 
 namespace modGlobal {
 
@@ -25,8 +30,54 @@ QString g_startLine = QStringLiteral("0");
 QPointer<QWidget> g_locked;
 MessageHandler g_handler;
 
-QString systemCause() {
-    return QString::fromLocal8Bit(std::strerror(errno));
+struct KnownCause {
+    int errorNumber;
+    const char* english; // Qt's own text for it, where Qt has one
+    const char* german;
+};
+
+// The common causes of a failed file operation. Qt reports EACCES, EMFILE,
+// ENOENT and ENOSPC in English whatever the locale; other errors in the C
+// library's words.
+const KnownCause kCauses[] = {
+    {EACCES, "Permission denied", "Es fehlt die Berechtigung für diesen Zugriff."},
+    {EPERM, nullptr, "Es fehlt die Berechtigung für diesen Zugriff."},
+    {ENOSPC, "No space left on device", "Der Datenträger ist voll."},
+    {EDQUOT, nullptr, "Der Datenträger ist voll (der erlaubte Speicherplatz ist ausgeschöpft)."},
+    {EFBIG, nullptr, "Die Datei wird zu groß für den Datenträger oder die erlaubte Dateigröße."},
+    {ENOENT, "No such file or directory", "Die Datei oder der Ordner ist nicht vorhanden."},
+    {ENOTDIR, nullptr, "Ein Teil des Pfades ist kein Ordner, sondern eine Datei."},
+    {EISDIR, nullptr, "An dieser Stelle steht ein Ordner, keine Datei."},
+    {EEXIST, nullptr, "Das Ziel besteht bereits."},
+    {ENOTEMPTY, nullptr, "Der Ordner ist nicht leer."},
+    {EBUSY, nullptr, "Die Datei ist von einem anderen Programm in Gebrauch."},
+    {ETXTBSY, nullptr, "Die Datei ist von einem anderen Programm in Gebrauch."},
+    {EROFS, nullptr, "Der Datenträger ist schreibgeschützt."},
+    {EIO, nullptr,
+     "Der Datenträger meldet einen Lese- oder Schreibfehler; er ist vielleicht beschädigt "
+     "oder nicht mehr verbunden."},
+    {ENAMETOOLONG, nullptr, "Der Name oder Pfad ist zu lang."},
+    {EMFILE, "Too many open files", "Es sind zu viele Dateien gleichzeitig geöffnet."},
+    {ENFILE, nullptr, "Es sind zu viele Dateien gleichzeitig geöffnet."},
+    {ENOMEM, nullptr, "Es ist nicht genügend Arbeitsspeicher frei."},
+    {EXDEV, nullptr, "Das Ziel liegt auf einem anderen Datenträger."},
+};
+
+QString systemText(int errorNumber) {
+    return QString::fromLocal8Bit(std::strerror(errorNumber));
+}
+
+std::filesystem::path nativePath(const QString& path) {
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
+// Throws the cause when the folder's entries cannot be listed; QDir would
+// give an empty list instead.
+void requireListable(const QString& path) {
+    std::error_code error;
+    const std::filesystem::directory_iterator listing(nativePath(path), error);
+    if (error)
+        throw FileSystemError(QStringLiteral("Ordner lesen"), path, systemCause(error.value()));
 }
 
 bool caseInsensitiveLess(const QString& a, const QString& b) {
@@ -85,6 +136,52 @@ void setWorkspaceRoot(const QString& root) {
     g_rootSet = true;
 }
 
+bool holdsWorkspace(const QString& folder) {
+    for (const char* name : {"/Messungen", "/NoDCM", "/Settings.ini"})
+        if (QFileInfo::exists(folder + QLatin1String(name)))
+            return true;
+    return false;
+}
+
+bool canWriteIn(const QString& folder) {
+    QTemporaryFile probe(folder + QStringLiteral("/.kalvara-write-test-XXXXXX"));
+    return probe.open();
+}
+
+WorkspaceChoice chooseWorkspace(const QString& besideExecutable, const QString& perUser,
+                                const std::function<bool(const QString&)>& writable) {
+    if (holdsWorkspace(besideExecutable) || writable(besideExecutable))
+        return {besideExecutable, false};
+    QDir().mkpath(perUser);
+    return {perUser, true};
+}
+
+// ---------------------------------------------------------------- causes
+
+QString systemCause(int errorNumber) {
+    for (const KnownCause& known : kCauses)
+        if (known.errorNumber == errorNumber)
+            return QString::fromUtf8(known.german);
+    return QStringLiteral("Das System meldet: \u201E%1\u201C.").arg(systemText(errorNumber));
+}
+
+QString fileCause(const QFileDevice& file) {
+    const QString text = file.errorString();
+    for (const KnownCause& known : kCauses)
+        if ((known.english && text.contains(QLatin1String(known.english))) ||
+            text.contains(systemText(known.errorNumber)))
+            return QString::fromUtf8(known.german);
+    // QSaveFile's own words for a target that may not be written.
+    if (text.contains(QLatin1String("is not writable")))
+        return systemCause(EACCES);
+    // A write cut short sets no error, or one without an error number; a full
+    // medium or the file-size limit is what cuts it.
+    if (file.error() == QFileDevice::NoError || file.error() == QFileDevice::WriteError)
+        return QStringLiteral("Die Datei konnte nicht vollständig geschrieben werden; der "
+                              "Datenträger ist vermutlich voll.");
+    return QStringLiteral("Das System meldet: \u201E%1\u201C.").arg(text);
+}
+
 // ---------------------------------------------------------------- file system
 
 FileSystemError::FileSystemError(const QString& operation, const QString& path,
@@ -111,14 +208,16 @@ void FileSystem::CreateFolder(const QString& path) const {
                                            : QStringLiteral("Eine Datei dieses Namens besteht."));
     if (!QFileInfo(info.absolutePath()).isDir())
         throw FileSystemError(op, path, QStringLiteral("Der übergeordnete Ordner fehlt."));
-    if (!QDir().mkdir(path))
-        throw FileSystemError(op, path, QStringLiteral("Keine Berechtigung oder kein Platz."));
+    std::error_code error;
+    if (!std::filesystem::create_directory(nativePath(path), error))
+        throw FileSystemError(op, path, systemCause(error ? error.value() : EEXIST));
 }
 
 QStringList FileSystem::SubFolders(const QString& path) const {
     if (!FolderExists(path))
         throw FileSystemError(QStringLiteral("Ordner lesen"), path,
                               QStringLiteral("Der Ordner ist nicht vorhanden."));
+    requireListable(path);
     QStringList names =
         QDir(path).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     std::sort(names.begin(), names.end(), caseInsensitiveLess);
@@ -129,6 +228,7 @@ QList<FileEntry> FileSystem::Files(const QString& path) const {
     if (!FolderExists(path))
         throw FileSystemError(QStringLiteral("Ordner lesen"), path,
                               QStringLiteral("Der Ordner ist nicht vorhanden."));
+    requireListable(path);
     const QFileInfoList infos =
         QDir(path).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
     QList<FileEntry> entries;
@@ -150,7 +250,7 @@ void FileSystem::DeleteFile(const QString& path, bool force) const {
     if (!force && !info.isWritable())
         throw FileSystemError(op, path, QStringLiteral("Die Datei ist schreibgeschützt."));
     if (std::remove(QFile::encodeName(path).constData()) != 0)
-        throw FileSystemError(op, path, systemCause());
+        throw FileSystemError(op, path, systemCause(errno));
 }
 
 void FileSystem::MoveFile(const QString& from, const QString& to) const {
@@ -159,10 +259,9 @@ void FileSystem::MoveFile(const QString& from, const QString& to) const {
         throw FileSystemError(op, from, QStringLiteral("Die Datei ist nicht vorhanden."));
     if (QFileInfo::exists(to))
         throw FileSystemError(op, to, QStringLiteral("Das Ziel besteht bereits."));
-    if (!QFile::rename(from, to))
-        throw FileSystemError(op, from + QStringLiteral(" → ") + to,
-                              QStringLiteral("Die Datei ist in Gebrauch oder der Ordner "
-                                             "schreibgeschützt."));
+    QFile file(from);
+    if (!file.rename(to))
+        throw FileSystemError(op, from + QStringLiteral(" → ") + to, fileCause(file));
 }
 
 void FileSystem::MoveFolder(const QString& from, const QString& to) const {
@@ -172,7 +271,7 @@ void FileSystem::MoveFolder(const QString& from, const QString& to) const {
     if (QFileInfo::exists(to))
         throw FileSystemError(op, to, QStringLiteral("Das Ziel besteht bereits."));
     if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
-        throw FileSystemError(op, from + QStringLiteral(" → ") + to, systemCause());
+        throw FileSystemError(op, from + QStringLiteral(" → ") + to, systemCause(errno));
 }
 
 FileSystem& fso() {
@@ -251,14 +350,49 @@ void reportFailure(QWidget* owner, const QString& operation, const QString& caus
            Icon::Critical);
 }
 
+namespace {
+
+QString internalFault(const QString& operation, const std::exception& e) {
+    qWarning("%s: %s", qUtf8Printable(operation), e.what());
+    return QStringLiteral("Im Programm ist ein interner Fehler aufgetreten; der Schritt wurde "
+                          "abgebrochen.");
+}
+
+// The German cause of the exception in flight.
+QString causeOfCurrentException(const QString& operation) {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return QStringLiteral("Für diesen Schritt ist nicht genügend Arbeitsspeicher frei.");
+    } catch (const std::system_error& e) {
+        const std::error_category& category = e.code().category();
+        if (category != std::generic_category() && category != std::system_category())
+            return internalFault(operation, e);
+        return systemCause(e.code().value());
+    } catch (const std::range_error& e) {
+        return internalFault(operation, e);
+    } catch (const std::overflow_error& e) {
+        return internalFault(operation, e);
+    } catch (const std::underflow_error& e) {
+        return internalFault(operation, e);
+    } catch (const std::runtime_error& e) {
+        return QString::fromUtf8(e.what());
+    } catch (const std::exception& e) {
+        return internalFault(operation, e);
+    } catch (...) {
+        return QStringLiteral("Im Programm ist ein unbekannter Fehler aufgetreten; der Schritt "
+                              "wurde abgebrochen.");
+    }
+}
+
+} // namespace
+
 bool guarded(QWidget* owner, const QString& operation, const std::function<void()>& step) {
     try {
         step();
         return true;
-    } catch (const std::exception& e) {
-        reportFailure(owner, operation, QString::fromUtf8(e.what()));
     } catch (...) {
-        reportFailure(owner, operation, QStringLiteral("Unbekannter Fehler."));
+        reportFailure(owner, operation, causeOfCurrentException(operation));
     }
     return false;
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <stdexcept>
 
+class QFileDevice;
 class QFont;
 class QWidget;
 
@@ -24,6 +25,34 @@ inline const QString kAppTitle = QStringLiteral("Kalvara");
 // test or the start-up has pointed it elsewhere.
 QString workspaceRoot();
 void setWorkspaceRoot(const QString& root);
+
+// A folder holds a workspace when "Messungen", "NoDCM" or "Settings.ini" is in it.
+bool holdsWorkspace(const QString& folder);
+
+// Whether a file can be created in the folder: tried with a temporary file,
+// not judged from permission bits.
+bool canWriteIn(const QString& folder);
+
+struct WorkspaceChoice {
+    QString root;
+    bool perUser = false; // the folder beside the executable was passed over
+};
+
+// The workspace beside the executable, when one is there (its failed writes
+// are reported as they happen) or when that folder can be written; only
+// otherwise the per-user folder, which is created when missing.
+WorkspaceChoice chooseWorkspace(const QString& besideExecutable, const QString& perUser,
+                                const std::function<bool(const QString&)>& writable = canWriteIn);
+
+// ---------------------------------------------------------------- causes
+
+// The cause of a failed file operation as a German sentence, for a C library
+// error number. An uncommon error keeps the system's own text after a German
+// lead-in.
+QString systemCause(int errorNumber);
+
+// The same for a failed Qt file, whose error text quotes the C library's.
+QString fileCause(const QFileDevice& file);
 
 // ---------------------------------------------------------------- file system
 
@@ -120,7 +149,9 @@ QFont tahoma(double pointSize, bool bold);
 // Runs one step of a handler. A thrown exception ends the step, a critical
 // message titled "Kalvara" on owner's window names the operation and the
 // cause, and false is returned so the handler can stop; the program keeps
-// running.
+// running. The program's own errors derive from std::runtime_error and carry
+// a German text; system errors and lack of memory get a German cause, and
+// any other exception a German note (its English text goes to the log).
 bool guarded(QWidget* owner, const QString& operation, const std::function<void()>& step);
 
 // Shows the critical failure message for an operation.

@@ -12,10 +12,39 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
+#include <filesystem>
+#include <new>
+#include <vector>
+
 using modGlobal::Icon;
+
+namespace {
+
+const QString kNoPermission = QStringLiteral("Es fehlt die Berechtigung für diesen Zugriff.");
+
+// What guarded() tells the operator about a step that throws.
+QString reportedCause(const std::function<void()>& step) {
+    MessageRecorder messages;
+    if (modGlobal::guarded(nullptr, QStringLiteral("Der Schritt"), step) || messages.count() != 1)
+        return QStringLiteral("<no single report>");
+    return messages.last().text.section(QStringLiteral("\n\n"), 1);
+}
+
+// The cause a file-system operation throws, or "<none>".
+QString causeOf(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const modGlobal::FileSystemError& e) {
+        return e.cause();
+    }
+    return QStringLiteral("<none>");
+}
+
+} // namespace
 
 class tst_app : public QObject {
     Q_OBJECT
@@ -112,6 +141,115 @@ private Q_SLOTS:
         });
         modGlobal::MsgBox(new QPushButton(&w), QStringLiteral("Test"), Icon::Information);
         QVERIFY(parent == &w && modality == Qt::WindowModal);
+    }
+
+    // Beside the executable unless that folder holds no workspace and cannot be written.
+    void workspaceChoice_data() {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<bool>("perUser");
+        QTest::newRow("empty, writable") << QString() << true << false;
+        QTest::newRow("empty, read-only") << QString() << false << true;
+        QTest::newRow("measurements, read-only")
+            << "/Messungen/Messung/Original/1.dcm" << false << false;
+        QTest::newRow("bitmaps, read-only") << "/NoDCM/a.bmp" << false << false;
+        QTest::newRow("settings, read-only") << "/Settings.ini" << false << false;
+        QTest::newRow("other files, read-only") << "/kalvara" << false << true;
+    }
+    void workspaceChoice() {
+        QFETCH(QString, content);
+        QFETCH(bool, writable);
+        QFETCH(bool, perUser);
+        QTemporaryDir beside, home;
+        if (!content.isEmpty()) {
+            QDir().mkpath(QFileInfo(beside.path() + content).path());
+            writeFile(beside.path() + content);
+        }
+        const QString perUserFolder = home.path() + QStringLiteral("/Kalvara/Kalvara");
+        const modGlobal::WorkspaceChoice choice = modGlobal::chooseWorkspace(
+            beside.path(), perUserFolder, [&](const QString&) { return writable; });
+        QCOMPARE(choice.perUser, perUser);
+        QCOMPARE(choice.root, perUser ? perUserFolder : beside.path());
+        QCOMPARE(QFileInfo(perUserFolder).isDir(), perUser);
+    }
+
+    // The real probe: a folder whose permission bits forbid writing, even for root.
+    void workspaceChoiceProbesReadOnlyFolder() {
+        QTemporaryDir beside, home;
+        const QString perUserFolder = home.path() + QStringLiteral("/Kalvara");
+        QVERIFY(
+            QFile::setPermissions(beside.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        {
+            PermissionBitsEnforced enforced;
+            QCOMPARE(modGlobal::chooseWorkspace(beside.path(), perUserFolder).root, perUserFolder);
+        }
+        QDir().mkdir(beside.path() + QStringLiteral("/Messungen"));
+        {
+            PermissionBitsEnforced enforced;
+            QCOMPARE(modGlobal::chooseWorkspace(beside.path(), perUserFolder).root, beside.path());
+        }
+        QFile::setPermissions(beside.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ExeOwner);
+    }
+
+    // Real failures of the file-system service name their cause in German.
+    void fileSystemCausesInGerman() {
+        TestWorkspace ws;
+        ws.mkpath("/locked/unreadable");
+        writeFile(ws.path("/locked/file.dcm"));
+        writeFile(ws.path("/free.dcm"));
+        const modGlobal::FileSystem& fs = modGlobal::fso();
+        QFile::setPermissions(ws.path("/locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(ws.path("/locked/unreadable"), QFileDevice::WriteOwner);
+        PermissionBitsEnforced enforced;
+        QCOMPARE(causeOf([&] { fs.CreateFolder(ws.path("/locked/new")); }), kNoPermission);
+        QCOMPARE(causeOf([&] { fs.DeleteFile(ws.path("/locked/file.dcm"), true); }), kNoPermission);
+        QCOMPARE(causeOf([&] { fs.MoveFile(ws.path("/free.dcm"), ws.path("/locked/free.dcm")); }),
+                 kNoPermission);
+        QCOMPARE(causeOf([&] { fs.MoveFolder(ws.path("/locked/unreadable"), ws.path("/moved")); }),
+                 kNoPermission);
+        // An unreadable folder is an error, not an empty one.
+        QCOMPARE(causeOf([&] { fs.Files(ws.path("/locked/unreadable")); }), kNoPermission);
+        QCOMPARE(causeOf([&] { fs.SubFolders(ws.path("/locked/unreadable")); }), kNoPermission);
+    }
+
+    // Qt's English texts map back to German causes; an uncommon one is quoted.
+    void fileCauses() {
+        TestWorkspace ws;
+        QFile full(ws.path("/full.bin"));
+        QVERIFY(full.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        {
+            FileSizeLimit limit(10);
+            full.write(QByteArray(100, 'x'));
+        }
+        QCOMPARE(modGlobal::fileCause(full),
+                 QStringLiteral("Die Datei konnte nicht vollständig geschrieben werden; der "
+                                "Datenträger ist vermutlich voll."));
+        QFile missing(ws.path("/missing/file.bin"));
+        QVERIFY(!missing.open(QIODevice::ReadOnly));
+        QCOMPARE(modGlobal::fileCause(missing),
+                 QStringLiteral("Die Datei oder der Ordner ist nicht vorhanden."));
+        QCOMPARE(
+            modGlobal::systemCause(EDOM),
+            QStringLiteral("Das System meldet: \u201ENumerical argument out of domain\u201C."));
+    }
+
+    // No English exception text reaches the operator; the program's own German ones do.
+    void guardedGivesGermanCauses() {
+        QCOMPARE(reportedCause([] { throw std::bad_alloc(); }),
+                 QStringLiteral("Für diesen Schritt ist nicht genügend Arbeitsspeicher frei."));
+        // The English text goes to the log only.
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("_M_range_check")));
+        QCOMPARE(reportedCause([] { (void)std::vector<int>().at(3); }),
+                 QStringLiteral("Im Programm ist ein interner Fehler aufgetreten; der Schritt "
+                                "wurde abgebrochen."));
+        QCOMPARE(reportedCause([] {
+                     throw std::filesystem::filesystem_error(
+                         "copy", std::make_error_code(std::errc::no_space_on_device));
+                 }),
+                 QStringLiteral("Der Datenträger ist voll."));
+        QCOMPARE(reportedCause([] { throw std::runtime_error("Die Datei ist beschädigt."); }),
+                 QStringLiteral("Die Datei ist beschädigt."));
     }
 
     // Two copies of the program from one place (offscreen, as this test runs):

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <csignal>
 
+#include <linux/capability.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 MessageRecorder::MessageRecorder(modGlobal::Answer answer) : m_answer(answer) {
@@ -62,6 +64,38 @@ FileSizeLimit::FileSizeLimit(qint64 bytes) {
 FileSizeLimit::~FileSizeLimit() {
     const rlimit previous{static_cast<rlim_t>(m_previous), static_cast<rlim_t>(m_maximum)};
     ::setrlimit(RLIMIT_FSIZE, &previous);
+}
+
+namespace {
+
+// The capability sets of the calling thread, without libcap.
+bool capabilities(__user_cap_data_struct (&data)[2], bool set) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    return ::syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
+}
+
+constexpr quint32 kPermissionOverrides =
+    (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
+
+} // namespace
+
+PermissionBitsEnforced::PermissionBitsEnforced() {
+    __user_cap_data_struct data[2] = {};
+    if (!capabilities(data, false))
+        QTest::qFail("capget refused", __FILE__, __LINE__);
+    m_effective[0] = data[0].effective;
+    m_effective[1] = data[1].effective;
+    data[0].effective &= ~kPermissionOverrides;
+    if (!capabilities(data, true))
+        QTest::qFail("capset refused", __FILE__, __LINE__);
+}
+
+PermissionBitsEnforced::~PermissionBitsEnforced() {
+    __user_cap_data_struct data[2] = {};
+    capabilities(data, false);
+    data[0].effective = m_effective[0];
+    data[1].effective = m_effective[1];
+    capabilities(data, true);
 }
 
 int largestDifference(const QImage& image, const std::function<QRgb(int, int)>& expected) {

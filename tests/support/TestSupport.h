@@ -67,5 +67,20 @@ private:
     quint64 m_maximum = 0;
 };
 
+// While it lives, the calling thread obeys file permission bits even as
+// root: the capabilities that override them leave its effective set (they
+// stay permitted and come back at the end). Files touched on other threads
+// are not affected.
+class PermissionBitsEnforced {
+public:
+    PermissionBitsEnforced();
+    ~PermissionBitsEnforced();
+    PermissionBitsEnforced(const PermissionBitsEnforced&) = delete;
+    PermissionBitsEnforced& operator=(const PermissionBitsEnforced&) = delete;
+
+private:
+    quint32 m_effective[2] = {};
+};
+
 // The largest difference of a colour channel between image and expected(x, y).
 int largestDifference(const QImage& image, const std::function<QRgb(int, int)>& expected);
