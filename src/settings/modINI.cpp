@@ -7,16 +7,33 @@
 #include <QList>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <optional>
 
 namespace modINI {
 
 namespace {
 
+// The file's own encoding. A byte-order mark names UTF-16 or UTF-8; without
+// one, a file that is valid UTF-8 is UTF-8 and any other is in the Windows
+// code page of Western Europe (windows-1252).
+enum class Encoding { Utf8, CodePage, Utf16LE, Utf16BE };
+
+const char* const kCodePage = "windows-1252";
+
 // One line of the file as bytes, with its own line ending kept apart so an
 // untouched line is written back exactly as it was read.
 struct Line {
     QByteArray text;
-    QByteArray ending; // "\r\n", "\n", or empty for a last line without one
+    QByteArray ending; // CR LF, LF or CR in the file's encoding; empty for a last line without one
+};
+
+// The file split into its byte-order mark and its lines.
+struct Document {
+    Encoding encoding = Encoding::Utf8;
+    QByteArray bom;
+    QList<Line> lines;
 };
 
 enum class Kind { Other, Section, Key };
@@ -37,35 +54,114 @@ struct Location {
     ParsedLine key;
 };
 
-QList<Line> splitLines(const QByteArray& data) {
+bool isUtf16(Encoding encoding) {
+    return encoding == Encoding::Utf16LE || encoding == Encoding::Utf16BE;
+}
+
+// The code unit at byte offset at; UTF-16 units are taken as they are, so
+// that any sequence of them, even an invalid one, survives unchanged.
+char16_t unitAt(const QByteArray& data, qsizetype at, Encoding encoding) {
+    const auto byte = [&](qsizetype i) { return static_cast<char16_t>(uchar(data.at(i))); };
+    if (encoding == Encoding::Utf16LE)
+        return static_cast<char16_t>(byte(at) | byte(at + 1) << 8);
+    if (encoding == Encoding::Utf16BE)
+        return static_cast<char16_t>(byte(at) << 8 | byte(at + 1));
+    return byte(at);
+}
+
+// Lines end at LF, CR LF or a lone CR. In UTF-16 a trailing odd byte stays
+// in the last line's bytes.
+QList<Line> splitLines(const QByteArray& data, Encoding encoding) {
+    const qsizetype unit = isUtf16(encoding) ? 2 : 1;
+    const qsizetype units = data.size() / unit * unit;
     QList<Line> lines;
     qsizetype start = 0;
-    while (start < data.size()) {
-        const qsizetype newline = data.indexOf('\n', start);
-        if (newline < 0) {
-            lines.append({data.mid(start), {}});
-            break;
-        }
-        qsizetype end = newline;
-        if (end > start && data.at(end - 1) == '\r')
-            --end;
-        lines.append({data.mid(start, end - start), data.mid(end, newline + 1 - end)});
-        start = newline + 1;
+    for (qsizetype at = 0; at < units; at += unit) {
+        const char16_t c = unitAt(data, at, encoding);
+        if (c != u'\n' && c != u'\r')
+            continue;
+        qsizetype end = at + unit;
+        if (c == u'\r' && end < units && unitAt(data, end, encoding) == u'\n')
+            end += unit;
+        lines.append({data.mid(start, at - start), data.mid(at, end - at)});
+        start = end;
+        at = end - unit;
     }
+    if (start < data.size())
+        lines.append({data.mid(start), {}});
     return lines;
 }
 
-QString decode(const QByteArray& bytes) {
+bool isValidUtf8(const QByteArray& bytes) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // The decoder converts only when its result becomes a string.
     const QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
-    return QString::fromLatin1(bytes);
+    return !utf8.hasError();
 }
 
-ParsedLine parseLine(const QByteArray& bytes) {
+Document parseDocument(const QByteArray& data) {
+    Document document;
+    if (data.startsWith("\xFF\xFE"))
+        document = {Encoding::Utf16LE, data.left(2), {}};
+    else if (data.startsWith("\xFE\xFF"))
+        document = {Encoding::Utf16BE, data.left(2), {}};
+    else if (data.startsWith("\xEF\xBB\xBF"))
+        document = {Encoding::Utf8, data.left(3), {}};
+    else if (!isValidUtf8(data))
+        document.encoding = Encoding::CodePage;
+    document.lines = splitLines(data.mid(document.bom.size()), document.encoding);
+    return document;
+}
+
+QString decode(const QByteArray& bytes, Encoding encoding) {
+    switch (encoding) {
+    case Encoding::Utf8:
+        return QString::fromUtf8(bytes);
+    case Encoding::CodePage:
+        return QStringDecoder(kCodePage, QStringDecoder::Flag::Stateless).decode(bytes);
+    case Encoding::Utf16LE:
+    case Encoding::Utf16BE:
+        break;
+    }
+    QString text(bytes.size() / 2, Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        text[i] = QChar(unitAt(bytes, 2 * i, encoding));
+    return text;
+}
+
+// The text in the file's encoding; nullopt when the code page lacks one of
+// its characters, so a value is never stored changed.
+std::optional<QByteArray> encode(const QString& text, Encoding encoding) {
+    switch (encoding) {
+    case Encoding::Utf8:
+        return text.toUtf8();
+    case Encoding::CodePage: {
+        QStringEncoder encoder(kCodePage, QStringEncoder::Flag::Stateless);
+        QByteArray bytes = encoder.encode(text);
+        if (encoder.hasError())
+            return std::nullopt;
+        return bytes;
+    }
+    case Encoding::Utf16LE:
+    case Encoding::Utf16BE:
+        break;
+    }
+    QByteArray bytes;
+    bytes.reserve(2 * text.size());
+    for (const QChar c : text) {
+        const char high = static_cast<char>(c.unicode() >> 8);
+        const char low = static_cast<char>(c.unicode() & 0xFF);
+        if (encoding == Encoding::Utf16LE)
+            bytes.append(low).append(high);
+        else
+            bytes.append(high).append(low);
+    }
+    return bytes;
+}
+
+ParsedLine parseLine(const QByteArray& bytes, Encoding encoding) {
     ParsedLine line;
-    const QString text = decode(bytes);
+    const QString text = decode(bytes, encoding);
     const QString trimmed = text.trimmed();
     if (trimmed.startsWith(QLatin1Char('['))) {
         const qsizetype close = trimmed.indexOf(QLatin1Char(']'));
@@ -92,10 +188,11 @@ bool sameName(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-Location locate(const QList<Line>& lines, const QString& section, const QString& key) {
+Location locate(const Document& document, const QString& section, const QString& key) {
+    const QList<Line>& lines = document.lines;
     Location location;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        ParsedLine line = parseLine(lines.at(i).text);
+        ParsedLine line = parseLine(lines.at(i).text, document.encoding);
         if (line.kind == Kind::Section) {
             if (location.sectionLine >= 0)
                 break;
@@ -132,13 +229,12 @@ bool breaksStructure(const QString& text) {
            text.contains(QChar(0));
 }
 
-QByteArray fileLineEnding(const QByteArray& data) {
-    const qsizetype newline = data.indexOf('\n');
-    if (newline > 0 && data.at(newline - 1) == '\r')
-        return QByteArrayLiteral("\r\n");
-    if (newline >= 0)
-        return QByteArrayLiteral("\n");
-    return QByteArrayLiteral("\r\n");
+// The ending of the file's first line, or CR LF for a file without one.
+QByteArray lineEnding(const Document& document) {
+    for (const Line& line : document.lines)
+        if (!line.ending.isEmpty())
+            return line.ending;
+    return *encode(QStringLiteral("\r\n"), document.encoding);
 }
 
 } // namespace
@@ -152,71 +248,96 @@ QString ReadIniValue(const QString& section, const QString& key, const QString& 
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return fitToSize(defaultValue, size);
-    const Location location = locate(splitLines(file.readAll()), section.trimmed(), key.trimmed());
+    const Location location =
+        locate(parseDocument(file.readAll()), section.trimmed(), key.trimmed());
     if (location.keyLine < 0)
         return fitToSize(defaultValue, size);
     return fitToSize(location.key.value, size);
 }
 
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
-                               const QString& fileName) {
+                               const QString& fileName, QString* cause) {
+    const auto fail = [cause](const QString& why) {
+        if (cause)
+            *cause = why;
+        return false;
+    };
     const QString keyName = key.trimmed();
     const QString sectionName = section.trimmed();
     if (keyName.isEmpty() || keyName.contains(QLatin1Char('=')) ||
         keyName.startsWith(QLatin1Char('[')) || keyName.startsWith(QLatin1Char(';')) ||
         keyName.startsWith(QLatin1Char('#')) || sectionName.contains(QLatin1Char(']')) ||
         breaksStructure(keyName) || breaksStructure(sectionName) || breaksStructure(value))
-        return false;
+        return fail(QStringLiteral("Der Name oder der Wert enthält ein Zeichen, das die "
+                                   "Einstellungsdatei nicht aufnehmen kann."));
 
     // An existing file that cannot be read must not be replaced by one that
     // holds only the new key.
     QByteArray data;
     QFile existing(fileName);
     if (existing.exists()) {
-        if (!existing.open(QIODevice::ReadOnly))
-            return false;
-        data = existing.readAll();
-        if (existing.error() != QFileDevice::NoError)
-            return false;
+        if (existing.open(QIODevice::ReadOnly))
+            data = existing.readAll();
+        if (!existing.isOpen() || existing.error() != QFileDevice::NoError)
+            return fail(QStringLiteral("Die Datei kann nicht gelesen werden. ") +
+                        modGlobal::fileCause(existing));
         existing.close();
     }
 
-    const QByteArray ending = fileLineEnding(data);
-    QList<Line> lines = splitLines(data);
-    const Location location = locate(lines, sectionName, keyName);
-    const QByteArray keyLine = (keyName + QLatin1Char('=') + value).toUtf8();
+    Document document = parseDocument(data);
+    const QByteArray ending = lineEnding(document);
+    QList<Line>& lines = document.lines;
+    const Location location = locate(document, sectionName, keyName);
+    const auto line = [&](const QString& text) { return encode(text, document.encoding); };
+    const QString notInCodePage =
+        QStringLiteral("Die Datei ist in der westeuropäischen Windows-Codepage gespeichert, die "
+                       "nicht jedes Zeichen des Wertes kennt.");
 
     if (location.keyLine >= 0) {
-        lines[location.keyLine].text = (location.key.prefix + value).toUtf8();
-    } else if (location.sectionLine >= 0) {
-        const qsizetype after = qMax(location.sectionLine, location.lastKeyLine);
-        if (lines[after].ending.isEmpty())
-            lines[after].ending = ending;
-        lines.insert(after + 1, {keyLine, ending});
+        const std::optional<QByteArray> text = line(location.key.prefix + value);
+        if (!text)
+            return fail(notInCodePage);
+        lines[location.keyLine].text = *text;
     } else {
-        if (!lines.isEmpty() && lines.last().ending.isEmpty())
-            lines.last().ending = ending;
-        lines.append({(QLatin1Char('[') + sectionName + QLatin1Char(']')).toUtf8(), ending});
-        lines.append({keyLine, ending});
+        const std::optional<QByteArray> keyLine = line(keyName + QLatin1Char('=') + value);
+        const std::optional<QByteArray> sectionLine =
+            line(QLatin1Char('[') + sectionName + QLatin1Char(']'));
+        if (!keyLine || !sectionLine)
+            return fail(notInCodePage);
+        if (location.sectionLine >= 0) {
+            const qsizetype after = qMax(location.sectionLine, location.lastKeyLine);
+            if (lines[after].ending.isEmpty())
+                lines[after].ending = ending;
+            lines.insert(after + 1, {*keyLine, ending});
+        } else {
+            if (!lines.isEmpty() && lines.last().ending.isEmpty())
+                lines.last().ending = ending;
+            lines.append({*sectionLine, ending});
+            lines.append({*keyLine, ending});
+        }
     }
 
-    QByteArray output;
-    output.reserve(data.size() + keyLine.size() + sectionName.size() + 8);
-    for (const Line& line : std::as_const(lines)) {
-        output += line.text;
-        output += line.ending;
+    QByteArray output = document.bom;
+    output.reserve(data.size() + 2 * (keyName.size() + sectionName.size() + value.size()) + 16);
+    for (const Line& each : std::as_const(lines)) {
+        output += each.text;
+        output += each.ending;
     }
 
     // Unbuffered, a short write (disk full) is seen here; through the buffer
     // commit() would rename the cut file over the settings.
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
+        return fail(modGlobal::fileCause(file));
     if (file.write(output) != output.size()) {
+        // Cancelling replaces the error text, so the cause is taken first.
+        fail(modGlobal::fileCause(file));
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    if (!file.commit())
+        return fail(modGlobal::fileCause(file));
+    return true;
 }
 
 } // namespace modINI

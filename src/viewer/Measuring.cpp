@@ -31,16 +31,17 @@ void pickStartLine(const Controls& c, int y) {
     }
     const QString value = QString::number(y);
     const QString file = modINI::settingsFile();
-    const bool stored = modINI::WritePrivateProfileString(QStringLiteral("GENERAL"),
-                                                          QStringLiteral("StartLine"), value, file);
+    QString cause;
+    const bool stored = modINI::WritePrivateProfileString(
+        QStringLiteral("GENERAL"), QStringLiteral("StartLine"), value, file, &cause);
     modGlobal::setStartLine(value);
     showStartLine(c);
     if (!stored)
         modGlobal::MsgBox(c.form,
                           QStringLiteral("Die Startlinie %1 gilt nur bis zum Beenden von Kalvara, "
                                          "denn sie konnte nicht in der Einstellungsdatei "
-                                         "gespeichert werden:\n\n%2")
-                              .arg(value, QDir::toNativeSeparators(file)),
+                                         "gespeichert werden:\n\n%2\n\n%3")
+                              .arg(value, QDir::toNativeSeparators(file), cause),
                           modGlobal::Icon::Warning);
 }
 

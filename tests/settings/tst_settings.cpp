@@ -5,6 +5,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+namespace {
+
+// ASCII text as UTF-16 with the byte-order mark, built byte by byte.
+QByteArray utf16(const QByteArray& ascii, bool littleEndian) {
+    QByteArray bytes = littleEndian ? QByteArray("\xFF\xFE") : QByteArray("\xFE\xFF");
+    for (const char c : ascii)
+        bytes += littleEndian ? QByteArray(1, c) + '\0' : '\0' + QByteArray(1, c);
+    return bytes;
+}
+
+} // namespace
+
 class TestSettings : public QObject {
     Q_OBJECT
 
@@ -75,22 +87,88 @@ private Q_SLOTS:
         QCOMPARE(readBytes(), after);
     }
 
+    // A file keeps its encoding, its byte-order mark and its line ends; the
+    // values written take the file's encoding.
+    void keepsEncoding_data() {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("read");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("UTF-16LE") << utf16("[GENERAL]\r\nStartLine=12\r\nB=2\r\n", true)
+                                  << "StartLine"
+                                  << "12"
+                                  << "340" << utf16("[GENERAL]\r\nStartLine=340\r\nB=2\r\n", true);
+        QTest::newRow("UTF-16BE, key appended")
+            << utf16("[GENERAL]\r\nB=2", false) << "StudyDate"
+            << "<default>"
+            << "05.12.2026" << utf16("[GENERAL]\r\nB=2\r\nStudyDate=05.12.2026\r\n", false);
+        QTest::newRow("UTF-16LE, odd byte kept") << utf16("[GENERAL]\nA=1\n", true) + 'x' << "A"
+                                                 << "1"
+                                                 << "9" << utf16("[GENERAL]\nA=9\n", true) + 'x';
+        QTest::newRow("code page")
+            << QByteArray("[GENERAL]\r\nOrt=M\xfcnchen \x80\r\nA=1\r\n") << "Ort"
+            << "München €"
+            << "Grüße €"
+            << QByteArray("[GENERAL]\r\nOrt=Gr\xfc\xdf"
+                          "e \x80\r\nA=1\r\n");
+        QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF[GENERAL]\nA=1\n") << "A"
+                                        << "1"
+                                        << "Grüße"
+                                        << QByteArray("\xEF\xBB\xBF[GENERAL]\nA=Gr\xC3\xBC\xC3\x9F"
+                                                      "e\n");
+        QTest::newRow("CR only") << QByteArray("[GENERAL]\rA=1\rB=2\r") << "B"
+                                 << "2"
+                                 << "9" << QByteArray("[GENERAL]\rA=1\rB=9\r");
+        QTest::newRow("CR only, key appended") << QByteArray("; c\r[GENERAL]\rA=1") << "C"
+                                               << "<default>"
+                                               << "9" << QByteArray("; c\r[GENERAL]\rA=1\rC=9\r");
+    }
+    void keepsEncoding() {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, key);
+        QFETCH(QString, read);
+        QFETCH(QString, value);
+        QFETCH(QByteArray, after);
+        writeFile(file(), before);
+        QCOMPARE(this->read(key), read);
+        QVERIFY(write(key, value));
+        QCOMPARE(readBytes(), after);
+        QCOMPARE(this->read(key), value);
+    }
+
+    // A value the file's code page cannot hold is not stored changed.
+    void refusesValueOutsideCodePage() {
+        const QByteArray original("[GENERAL]\r\nOrt=M\xfcnchen\r\n");
+        writeFile(file(), original);
+        QVERIFY(!write("Ort", QStringLiteral("\u4E2D")));
+        QCOMPARE(readBytes(), original);
+    }
+
     void failedWritesLeaveFileUntouched() {
         const QByteArray original("[GENERAL]\r\nPixelSpacing=0,2\r\n");
         writeFile(file(), original);
         QVERIFY(!write("PixelSpacing", "1\r\n[X]"));
         QVERIFY(!write("A=B", "1"));
         QVERIFY(!modINI::WritePrivateProfileString("GENERAL", "A", "1", file() + "/Settings.ini"));
+        QString cause;
         {
             // The disk fills part way through the new, longer file.
             const FileSizeLimit limit(original.size() + 4);
-            QVERIFY(!write("PixelSpacing", "0,25\\0,25"));
+            QVERIFY(!modINI::WritePrivateProfileString("GENERAL", "PixelSpacing", "0,25\\0,25",
+                                                       file(), &cause));
         }
+        QCOMPARE(cause, QStringLiteral("Die Datei konnte nicht vollständig geschrieben werden; "
+                                       "der Datenträger ist vermutlich voll."));
         QCOMPARE(readBytes(), original);
-        if (ignoresFilePermissions())
-            QSKIP("Running with rights that ignore file permissions.");
         QVERIFY(QFile::setPermissions(file(), QFileDevice::WriteOwner)); // unreadable
-        QVERIFY(!write("PixelSpacing", "1"));
+        {
+            const PermissionBitsEnforced enforced;
+            QVERIFY(
+                !modINI::WritePrivateProfileString("GENERAL", "PixelSpacing", "1", file(), &cause));
+        }
+        QCOMPARE(cause, QStringLiteral("Die Datei kann nicht gelesen werden. Es fehlt die "
+                                       "Berechtigung für diesen Zugriff."));
         QVERIFY(QFile::setPermissions(file(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         QCOMPARE(readBytes(), original);
     }
