@@ -4,6 +4,7 @@
 #include "modGlobal.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QPointer>
 #include <QProgressBar>
 
@@ -119,25 +120,44 @@ quint64 g_lastGeneration = 0;
 const char* const kGenerationProperty = "kalvaraLoadGeneration";
 const char* const kLoadingProperty = "kalvaraLoading";
 
-// Only so many files are named; a folder of foreign files must not give a
-// message taller than the screen.
-constexpr int kNamedFailuresMax = 20;
+// Only so many files are named, and only while their entries stay short, so
+// that a folder of foreign files does not give a message taller than the
+// screen.
+constexpr int kNamedFailuresMax = 10;
+constexpr qsizetype kNamedFailuresChars = 900;
 
 struct Unreadable {
+    QString path;
     QString name;
     QString cause;
 };
 
-QString unreadableMessage(const QList<Unreadable>& files) {
+// A cause that quotes the file's path names it by its file name: the folder
+// is said once, above.
+QString failureEntry(const Unreadable& file) {
+    if (file.cause.contains(file.path))
+        return QString(file.cause).replace(file.path, file.name);
+    return QStringLiteral("%1: %2").arg(file.name, file.cause);
+}
+
+QString unreadableMessage(const QString& folder, const QList<Unreadable>& files) {
     QString text = files.size() == 1
-                       ? QStringLiteral("Eine Datei im Ordner „Original“ konnte nicht als "
+                       ? QStringLiteral("Eine Datei im Ordner „%1“ konnte nicht als "
                                         "DICOM-Bild gelesen werden und fehlt in der Liste:\n")
-                       : QStringLiteral("%1 Dateien im Ordner „Original“ konnten nicht als "
+                             .arg(QDir::toNativeSeparators(folder))
+                       : QStringLiteral("%1 Dateien im Ordner „%2“ konnten nicht als "
                                         "DICOM-Bild gelesen werden und fehlen in der Liste:\n")
-                             .arg(files.size());
-    const qsizetype named = std::min<qsizetype>(files.size(), kNamedFailuresMax);
-    for (qsizetype i = 0; i < named; ++i)
-        text += QStringLiteral("\n%1: %2").arg(files[i].name, files[i].cause);
+                             .arg(files.size())
+                             .arg(QDir::toNativeSeparators(folder));
+    qsizetype named = 0, chars = 0;
+    for (const Unreadable& file : files) {
+        const QString entry = failureEntry(file);
+        chars += entry.size();
+        if (named == kNamedFailuresMax || (named > 0 && chars > kNamedFailuresChars))
+            break;
+        text += QLatin1Char('\n') + entry;
+        ++named;
+    }
     if (files.size() > named)
         text += QStringLiteral("\n… und %1 weitere.").arg(files.size() - named);
     return text;
@@ -184,12 +204,14 @@ bool LoadImageList(ListView* lvwList, QProgressBar* prgBar, const QString& strCu
     if (!modGlobal::fso().FolderExists(original)) {
         folderProblem = QStringLiteral("Der Messordner „%1“ hat keinen Unterordner „Original“. "
                                        "Die Bildliste bleibt leer.")
-                            .arg(strCurrentFolder);
+                            .arg(QDir::toNativeSeparators(strCurrentFolder));
     } else {
         try {
             files = modGlobal::fso().Files(original);
         } catch (const modGlobal::FileSystemError& e) {
-            folderProblem = QString::fromUtf8(e.what());
+            folderProblem = QStringLiteral("Der Ordner „%1“ kann nicht gelesen werden. %2 Die "
+                                           "Bildliste bleibt leer.")
+                                .arg(QDir::toNativeSeparators(original), e.cause());
         }
     }
     if (!files.isEmpty())
@@ -216,7 +238,7 @@ bool LoadImageList(ListView* lvwList, QProgressBar* prgBar, const QString& strCu
                                                                          : QStringLiteral("-"));
             lvwList->addTopLevelItem(row);
         } catch (const imaging::ImagingError& e) {
-            unreadable.append({file.name, e.message()});
+            unreadable.append({file.path, file.name, e.message()});
         }
         prgBar->setValue(prgBar->value() + 1);
     }
@@ -229,7 +251,8 @@ bool LoadImageList(ListView* lvwList, QProgressBar* prgBar, const QString& strCu
     if (!folderProblem.isEmpty())
         modGlobal::MsgBox(lvwList, folderProblem, modGlobal::Icon::Warning);
     else if (!unreadable.isEmpty())
-        modGlobal::MsgBox(lvwList, unreadableMessage(unreadable), modGlobal::Icon::Warning);
+        modGlobal::MsgBox(lvwList, unreadableMessage(original, unreadable),
+                          modGlobal::Icon::Warning);
     return true;
 }
 

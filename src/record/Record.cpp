@@ -1,5 +1,7 @@
 #include "Record.h"
 
+#include "modGlobal.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -109,8 +111,8 @@ public:
             text = in.readAll();
         if (!in.isOpen() || in.error() != QFileDevice::NoError)
             throw RecordError(
-                QStringLiteral("Die Messwerttabelle \u201E%1\u201C kann nicht gelesen werden (%2).")
-                    .arg(QDir::toNativeSeparators(file), in.errorString()));
+                QStringLiteral("Die Messwerttabelle \u201E%1\u201C kann nicht gelesen werden. %2")
+                    .arg(QDir::toNativeSeparators(file), modGlobal::fileCause(in)));
         if (text.startsWith(kBom))
             text.remove(0, kBom.size());
         m_rows = splitRecords(text);
@@ -187,9 +189,10 @@ public:
         QSaveFile out(m_file);
         if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
             out.write(text) != text.size() || !out.commit())
-            throw RecordError(QStringLiteral("Die Messwerttabelle \u201E%1\u201C konnte nicht "
-                                             "geschrieben werden (%2); sie bleibt, wie sie war.")
-                                  .arg(QDir::toNativeSeparators(m_file), out.errorString()));
+            throw RecordError(
+                QStringLiteral("Die Messwerttabelle \u201E%1\u201C konnte nicht "
+                               "geschrieben werden; sie bleibt, wie sie war. %2")
+                    .arg(QDir::toNativeSeparators(m_file), modGlobal::fileCause(out)));
     }
 
 private:

@@ -2,7 +2,10 @@
 #include "ImageList.h"
 #include "TestSupport.h"
 
+#include <QApplication>
+#include <QMessageBox>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTimer>
 #include <QtTest>
 
@@ -118,6 +121,54 @@ private Q_SLOTS:
         QVERIFY(w.listShown());
         QCOMPARE(messages.count(), int(!named.isEmpty()));
         QVERIFY(messages.messages().value(0).text.contains(named));
+    }
+
+    // Three hundred foreign files: the real message stays within the screen, OK button included.
+    void manyUnreadableFilesFitTheScreen() {
+        const QString measured = folder("fremd");
+        QDir().mkpath(measured + "/Original");
+        for (int i = 0; i < 300; ++i)
+            writeFile(measured + QStringLiteral("/Original/Aufnahme_2026-12-07_Kuh_%1_Serie_3.jpg")
+                                     .arg(i, 4, 10, QLatin1Char('0')),
+                      "kein DICOM");
+        ListWindow w;
+        w.window.show();
+        QRect box, screen;
+        // Files are read with events running; the box comes after the last one.
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            if (auto* message = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                box = message->frameGeometry();
+                screen = message->screen()->availableGeometry();
+                message->done(0);
+            }
+        });
+        watch.start(50);
+        QVERIFY(imagelist::LoadImageList(w.list, w.bar, measured));
+        QVERIFY2(screen.contains(box), qPrintable(QStringLiteral("box %1 px high on a %2 px screen")
+                                                      .arg(box.height())
+                                                      .arg(screen.height())));
+    }
+
+    // A folder that cannot be listed is said to be so, not shown as empty.
+    void unreadableOriginalIsReported() {
+        MessageRecorder messages;
+        const QString original = folder("gesperrt/Original");
+        writeImage(original + "/1.dcm", "1");
+        QVERIFY(QFile::setPermissions(original, QFileDevice::WriteOwner));
+        ListWindow w;
+        {
+            const PermissionBitsEnforced enforced;
+            QVERIFY(imagelist::LoadImageList(w.list, w.bar, folder("gesperrt")));
+        }
+        QFile::setPermissions(original, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(w.list->topLevelItemCount(), 0);
+        QVERIFY(w.listShown());
+        QCOMPARE(messages.count(), 1);
+        QCOMPARE(messages.last().text,
+                 "Der Ordner „" + original +
+                     "“ kann nicht gelesen werden. Es fehlt die Berechtigung für diesen Zugriff. "
+                     "Die Bildliste bleibt leer.");
     }
 
     // The second load runs from the first one's event processing, as a second folder choice would.
