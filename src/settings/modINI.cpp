@@ -29,11 +29,13 @@ struct Line {
     QByteArray ending; // CR LF, LF or CR in the file's encoding; empty for a last line without one
 };
 
-// The file split into its byte-order mark and its lines.
+// The file split into its byte-order mark, its lines and, in UTF-16, an odd
+// last byte that belongs to no character; it stays at the end of the file.
 struct Document {
     Encoding encoding = Encoding::Utf8;
     QByteArray bom;
     QList<Line> lines;
+    QByteArray oddByte;
 };
 
 enum class Kind { Other, Section, Key };
@@ -69,19 +71,17 @@ char16_t unitAt(const QByteArray& data, qsizetype at, Encoding encoding) {
     return byte(at);
 }
 
-// Lines end at LF, CR LF or a lone CR. In UTF-16 a trailing odd byte stays
-// in the last line's bytes.
+// Lines end at LF, CR LF or a lone CR; data holds whole code units.
 QList<Line> splitLines(const QByteArray& data, Encoding encoding) {
     const qsizetype unit = isUtf16(encoding) ? 2 : 1;
-    const qsizetype units = data.size() / unit * unit;
     QList<Line> lines;
     qsizetype start = 0;
-    for (qsizetype at = 0; at < units; at += unit) {
+    for (qsizetype at = 0; at < data.size(); at += unit) {
         const char16_t c = unitAt(data, at, encoding);
         if (c != u'\n' && c != u'\r')
             continue;
         qsizetype end = at + unit;
-        if (c == u'\r' && end < units && unitAt(data, end, encoding) == u'\n')
+        if (c == u'\r' && end < data.size() && unitAt(data, end, encoding) == u'\n')
             end += unit;
         lines.append({data.mid(start, at - start), data.mid(at, end - at)});
         start = end;
@@ -102,14 +102,21 @@ bool isValidUtf8(const QByteArray& bytes) {
 Document parseDocument(const QByteArray& data) {
     Document document;
     if (data.startsWith("\xFF\xFE"))
-        document = {Encoding::Utf16LE, data.left(2), {}};
+        document.encoding = Encoding::Utf16LE;
     else if (data.startsWith("\xFE\xFF"))
-        document = {Encoding::Utf16BE, data.left(2), {}};
-    else if (data.startsWith("\xEF\xBB\xBF"))
-        document = {Encoding::Utf8, data.left(3), {}};
-    else if (!isValidUtf8(data))
+        document.encoding = Encoding::Utf16BE;
+    else if (!data.startsWith("\xEF\xBB\xBF") && !isValidUtf8(data))
         document.encoding = Encoding::CodePage;
-    document.lines = splitLines(data.mid(document.bom.size()), document.encoding);
+    if (isUtf16(document.encoding))
+        document.bom = data.left(2);
+    else if (data.startsWith("\xEF\xBB\xBF"))
+        document.bom = data.left(3);
+    QByteArray body = data.mid(document.bom.size());
+    if (isUtf16(document.encoding) && body.size() % 2 != 0) {
+        document.oddByte = body.right(1);
+        body.chop(1);
+    }
+    document.lines = splitLines(body, document.encoding);
     return document;
 }
 
@@ -323,6 +330,7 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
         output += each.text;
         output += each.ending;
     }
+    output += document.oddByte;
 
     // Unbuffered, a short write (disk full) is seen here; through the buffer
     // commit() would rename the cut file over the settings.

@@ -52,6 +52,9 @@ private Q_SLOTS:
         row("Latin-1", "[GENERAL]\nA=M\xfcller\n", "A", "Müller");
         row("300 characters cut", "[GENERAL]\nA=" + QByteArray(300, 'b'), "A", QString(255, 'b'));
         row("not text", QByteArrayLiteral("\0\x01\xff\xfe[\n=\r").repeated(8192), "A", "<default>");
+        row("UTF-16 damaged",
+            QByteArrayLiteral("\xFF\xFE\x00\xD8\r\x00\r\x00\n\x00=\x00\x00\xDC\n"), "A",
+            "<default>");
         row("1 MB line", "[GENERAL]\r\nX=" + QByteArray(1 << 20, 'x'), "A", "<default>");
     }
     void readsAndWrites() {
