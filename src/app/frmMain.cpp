@@ -185,8 +185,8 @@ void frmMain::wireHandlers() {
     connect(cmdDelete, &QPushButton::clicked, this,
             [this] { viewer::cmdDelete_Click(controls()); });
     connect(cmdCloseStudy, &QPushButton::clicked, this, [this] {
-        folders::cmdCloseStudy_Click(dvIMG, lvwList, cmdCloseStudy, cboDone, strCurrentFolder);
-        viewer::disableImageCommands(controls());
+        if (folders::cmdCloseStudy_Click(dvIMG, lvwList, cmdCloseStudy, cboDone, strCurrentFolder))
+            viewer::disableImageCommands(controls());
     });
 }
 
