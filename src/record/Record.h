@@ -21,8 +21,8 @@
 // writes the file anew through a temporary file that replaces the old one
 // only when complete. Rows are found by their "Bild-UID" (images without one
 // by their cow number); every other row, and every column the operator added,
-// stays byte for byte as it was, so a table edited by hand survives, rows
-// that cannot be read included.
+// stays as it was (byte for byte, apart from the change to UTF-8), so a table
+// edited by hand survives, rows that cannot be read included.
 namespace record {
 
 inline const QString kFileName = QStringLiteral("Messwerte.csv");
