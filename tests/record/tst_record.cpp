@@ -151,13 +151,16 @@ private Q_SLOTS:
                                       "7", "", ""}}));
 
         // A record that a spreadsheet and an earlier save left in both
-        // encodings: each line is read in its own.
+        // encodings: each line is read in its own. Bytes Windows-1252 leaves
+        // undefined and a cut UTF-8 sequence are kept as characters.
         writeFile(file(), "\xEF\xBB\xBF"
                           "Bild-UID;L\xC3\xA4nge 1\r\n"
-                          "Notiz: K\xE4lte;\r\n");
+                          "Notiz: K\xE4lte;\r\n"
+                          "\x81\x9D\xC3\r\n");
         record::removeEntry(dir.path(), "1.9", "9");
         save({"17", "1.1", "05.12.2026", "07.12.2026 10:00:00", lengths("90", "mm", {"31,5"})});
         QCOMPARE(csvRows(file()).value(1), (QStringList{"Notiz: Kälte", ""}));
+        QCOMPARE(csvRows(file()).value(2), QStringList{QStringLiteral("\u0081\u009D\u00C3")});
         QCOMPARE(csvRows(file()).value(0).value(1), QStringLiteral("Länge 1"));
     }
 
