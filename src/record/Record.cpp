@@ -47,7 +47,7 @@ std::optional<QString> shared(const QList<Value>& values, QString Value::*field)
 // Throws when Qt was built without that encoding, rather than lose the text.
 QByteArray asUtf8(const QByteArray& line, const QString& file) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8(line);
+    const QString text = utf8(line); // decoding sets hasError()
     if (!utf8.hasError())
         return line;
     QStringDecoder windows1252("windows-1252");
