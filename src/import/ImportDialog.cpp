@@ -210,7 +210,8 @@ void frmNoDCM::cmdImport_Click() {
                           QStringLiteral("Das Pixelspacing „%1“ ist ungültig.\n\nBitte geben Sie "
                                          "den Zeilen- und den Spaltenabstand in mm als zwei Zahlen "
                                          "größer als 0 ein, getrennt durch einen Backslash, zum "
-                                         "Beispiel 0,2\\0,2. Ein leeres Feld lässt das "
+                                         "Beispiel 0,2\\0,2, oder für quadratische Pixel eine "
+                                         "Zahl, zum Beispiel 0,2. Ein leeres Feld lässt das "
                                          "Pixelspacing weg.")
                               .arg(txtPixelSpacing->text()),
                           modGlobal::Icon::Warning);

@@ -97,7 +97,7 @@ private Q_SLOTS:
         QCOMPARE(run.dialog->lblInfo->text(), QStringLiteral("Bild 2 von 4"));
         run.import("Kuh Ä", "");
         QCOMPARE(run.dialog->lblInfo->text(), QStringLiteral("Bild 3 von 4"));
-        run.import("0", "0,2\\0,2"); // as a German operator types it
+        run.import("0", "0,2"); // square pixels, as a German operator types them
         run.dialog->close();
         QCOMPARE(run.checks, 1);
         QCOMPARE(run.previews, 3);
@@ -106,7 +106,7 @@ private Q_SLOTS:
         QCOMPARE(QDir(run.folder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
                  QStringList({"Gemessen", "Original", "Papierkorb"}));
         const QString ini = modINI::settingsFile();
-        QCOMPARE(modINI::ReadIniValue("GENERAL", "PixelSpacing", "", ini, 256), "0,2\\0,2");
+        QCOMPARE(modINI::ReadIniValue("GENERAL", "PixelSpacing", "", ini, 256), "0,2");
         QCOMPARE(modINI::ReadIniValue("GENERAL", "StudyDate", "", ini, 256), "05.12.2026");
         QCOMPARE(run.converted().size(), 2);
         for (const QFileInfo& file : run.converted())
@@ -134,7 +134,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("spacing");
         QTest::addColumn<Icon>("icon"); // Critical: a file where the measurement folder belongs
         QTest::addColumn<QString>("named");
-        QTest::newRow("invalid pixel spacing") << "0,2" << Icon::Warning << "„0,2“";
+        QTest::newRow("invalid pixel spacing") << "0,2\\0" << Icon::Warning << "„0,2\\0“";
         QTest::newRow("measurement folder blocked")
             << "" << Icon::Critical << "Die Datei bleibt im Verzeichnis NoDCM.";
     }
@@ -166,7 +166,9 @@ private Q_SLOTS:
             QTest::newRow(name) << QString::fromUtf8(typed) << QString::fromUtf8(written);
         };
         row("decimal commas", "0,2\\0,25", "0.2\\0.25");
-        row("one value", "0,2", "-");
+        row("one value: square pixels", "0,2", "0.2\\0.2");
+        row("one value with a decimal point", "0.2", "0.2\\0.2");
+        row("one value of zero", "0", "-");
         row("three values", "0,2\\0,2\\0,2", "-");
         row("letters", "abc\\0,2", "-");
         row("thousands separator", "1.000,5\\1", "-");
