@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "DicomViewer.h"
+#include "Durable.h"
 #include "Folders.h"
 #include "ImageList.h"
 #include "ImportDialog.h"
@@ -209,6 +210,7 @@ bool frmMain::Form_Load() {
             modGlobal::guarded(this, QStringLiteral("Das Anlegen des Arbeitsordners"),
                                [&] { modGlobal::fso().CreateFolder(path); });
     }
+    durable::completeInterruptedReplacement(this);
     CheckDoneFolders();
     return true;
 }

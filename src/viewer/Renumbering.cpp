@@ -1,10 +1,14 @@
+#include "Durable.h"
 #include "Record.h"
+#include "Values.h"
 #include "ViewerState.h"
 #include "modGlobal.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <optional>
 
 namespace viewer {
 
@@ -30,6 +34,13 @@ void cmdEdit_Click(const Controls& c) {
     }
     const QString oldFile = imagelist::ListView::tag(row);
     const QString number = c.txtEdit->text();
+    if (!imaging::isPatientId(number)) {
+        modGlobal::MsgBox(c.form,
+                          QStringLiteral("Die Nummer „%1“ kann nicht vergeben werden.\n\n%2")
+                              .arg(number, imaging::kPatientIdRule),
+                          modGlobal::Icon::Warning);
+        return;
+    }
 
     // The shown image is read again from its file: the viewer's copy carries
     // the measurements drawn on it, which do not belong in Original.
@@ -37,6 +48,9 @@ void cmdEdit_Click(const Controls& c) {
     QString oldNumber;
     QString newUid;
     QString newFile;
+    // From before the new file is written until the old one is gone, a
+    // journal lets the next start finish a renumbering cut off in between.
+    std::optional<durable::Replacement> journal;
     const bool written = modGlobal::guarded(c.form, operation, [&] {
         imaging::ImageCollection source;
         source.readFile(oldFile);
@@ -48,6 +62,7 @@ void cmdEdit_Click(const Controls& c) {
         newUid = imaging::UidGenerator().newUid();
         image.setImageUid(newUid);
         newFile = originalFolder(c) + QLatin1Char('/') + newUid + QStringLiteral(".dcm");
+        journal.emplace(newFile, oldFile, true);
         image.write(newFile, true);
     });
     if (!written)
@@ -66,6 +81,7 @@ void cmdEdit_Click(const Controls& c) {
             throw;
         }
     });
+    journal.reset();
     if (!replaced)
         return;
 

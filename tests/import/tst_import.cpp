@@ -1,7 +1,9 @@
 #include "Conversion.h"
 #include "DicomFixtures.h"
 #include "DicomViewer.h"
+#include "Durable.h"
 #include "ImportDialog.h"
+#include "Interruption.h"
 #include "TestSupport.h"
 #include "modINI.h"
 
@@ -14,6 +16,7 @@
 #include <QTimer>
 
 using fixtures::BmpSpec;
+using interruption::KillAt;
 using modGlobal::Icon;
 
 namespace {
@@ -157,6 +160,53 @@ private Q_SLOTS:
         QVERIFY(!run.dialog->isVisible());
         QCOMPARE(run.converted().size(), 1);
         QVERIFY(run.ws.fileNames("/NoDCM").isEmpty());
+    }
+
+    // Nothing is written and the bitmap stays; the message says what a number may hold.
+    void refusesCowNumbersThatCannotBeAPatientId_data() {
+        QTest::addColumn<QString>("number");
+        QTest::newRow("backslash") << "17\\18";
+        QTest::newRow("65 characters") << QString(65, '1');
+        QTest::newRow("tab") << "17\t";
+        QTest::newRow("DEL") << "17\x7f";
+    }
+    void refusesCowNumbersThatCannotBeAPatientId() {
+        QFETCH(QString, number);
+        Run run;
+        run.open({kGrey});
+        run.import(number, "");
+        QCOMPARE(run.messages.count(), 1);
+        QVERIFY2(run.messages.last().text.contains("64 Zeichen"),
+                 qPrintable(run.messages.last().text));
+        QVERIFY(run.dialog->isVisible());
+        QVERIFY(!QFileInfo::exists(run.folder()));
+        QCOMPARE(run.ws.fileNames("/NoDCM"), QStringList{"0.bmp"});
+    }
+
+    // Killed at any step, an import leaves the bitmap either still waiting or
+    // imported exactly once, and no temporary file or journal, after the next start.
+    void interruptedImport_data() {
+        QTest::addColumn<KillAt>("at");
+        QTest::addColumn<QString>("part"); // of the path at which the child is killed
+        QTest::addColumn<bool>("imported");
+        QTest::newRow("writing the image") << KillAt::Rename << "/Original/." << false;
+        QTest::newRow("deleting the bitmap") << KillAt::Remove << "0.bmp" << true;
+    }
+    void interruptedImport() {
+        QFETCH(KillAt, at);
+        QFETCH(QString, part);
+        QFETCH(bool, imported);
+        Run run;
+        run.open({kGrey});
+        QCOMPARE(interruption::runInChild([&] { run.import("17", ""); }, at, part), "killed");
+
+        durable::completeInterruptedReplacement(&run.owner);
+        QCOMPARE(run.ws.fileNames("/NoDCM").size(), imported ? 0 : 1);
+        QCOMPARE(run.converted().size(), imported ? 1 : 0);
+        QCOMPARE(QDir(run.folder() + "/Original").entryList({".*"}, QDir::Files | QDir::Hidden),
+                 QStringList());
+        QVERIFY(!QFile::exists(durable::journalFile()));
+        QCOMPARE(run.messages.count(), 0);
     }
 
     void pixelSpacingValue_data() {

@@ -1,15 +1,23 @@
 // Edge cases and mended faults of the viewer commands; tests/e2e has the usual work.
 #include "DicomFixtures.h"
+#include "Durable.h"
+#include "ImageList.h"
+#include "Interruption.h"
 #include "TestSupport.h"
 #include "Viewer.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
+#include <csignal>
 #include <memory>
+#include <stdexcept>
+
+#include <sys/resource.h>
 
 using fixtures::DicomSpec;
 using imagelist::ListView;
+using interruption::KillAt;
 using modGlobal::Icon;
 
 class tst_Viewer : public QObject {
@@ -26,6 +34,15 @@ class tst_Viewer : public QObject {
     QString folder(const QString& relative) const { return currentFolder + relative; }
     QStringList files(const QString& sub) const { return QDir(folder(sub)).entryList(QDir::Files); }
     imaging::LabelList& labels() { return c.dvIMG->images().item(1).labels(); }
+    // Hidden files beside the images and in the workspace root, and the journal.
+    QStringList leftovers() const {
+        QStringList names;
+        for (const QString& dir : {ws->root(), folder("/Original"), folder("/Gemessen")})
+            names += QDir(dir).entryList({".*"}, QDir::Files | QDir::Hidden);
+        if (QFile::exists(durable::journalFile()))
+            names << durable::journalFile();
+        return names;
+    }
 
 private Q_SLOTS:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
@@ -175,6 +192,85 @@ private Q_SLOTS:
         QCOMPARE(QStringList({row->text(0), row->text(1), image.imageNumber()}),
                  QStringList({number, "-", number}));
         QVERIFY(files("/Gemessen") == QStringList{"17.dcm"} && messages.count() == 0);
+    }
+
+    void renumberRefusesWhatCannotBeAPatientId_data() {
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("backslash") << "17\\1" << true;
+        QTest::newRow("65 characters") << QString(65, '7') << true;
+        QTest::newRow("line break") << "17\n" << true;
+        QTest::newRow("C1 control character") << "17\u0085" << true;
+        QTest::newRow("64 characters") << QString(64, '7') << false;
+    }
+    void renumberRefusesWhatCannotBeAPatientId() {
+        QFETCH(QString, number);
+        QFETCH(bool, refused);
+        c.txtEdit->setText(number);
+        viewer::cmdEdit_Click(c);
+        QCOMPARE(row->text(0), refused ? "17" : number);
+        QCOMPARE(files("/Original") == QStringList{"IMG0017"}, refused);
+        QCOMPARE(messages.count(), int(refused));
+        if (refused) // the message says what a number may hold
+            QVERIFY2(messages.last().text.contains("64 Zeichen"), qPrintable(messages.last().text));
+    }
+
+    // Killed at any step, a renumbering leaves image 17 exactly once, and no
+    // temporary file or journal, after the next start and list load.
+    void interruptedRenumbering_data() {
+        QTest::addColumn<KillAt>("at");
+        QTest::addColumn<QString>("part"); // of the path at which the child is killed
+        QTest::addColumn<QString>("number");
+        QTest::newRow("writing the journal") << KillAt::Rename << "Vorgang.json"
+                                             << "17";
+        QTest::newRow("writing the new file") << KillAt::Rename << "/Original/."
+                                              << "17";
+        QTest::newRow("deleting the old file") << KillAt::Remove << "IMG0017"
+                                               << "23";
+    }
+    void interruptedRenumbering() {
+        QFETCH(KillAt, at);
+        QFETCH(QString, part);
+        QFETCH(QString, number);
+        c.txtEdit->setText("23");
+        QCOMPARE(interruption::runInChild([&] { viewer::cmdEdit_Click(c); }, at, part), "killed");
+
+        durable::completeInterruptedReplacement(form.get());
+        ListView list;
+        QProgressBar bar;
+        QVERIFY(imagelist::LoadImageList(&list, &bar, currentFolder));
+        QCOMPARE(list.topLevelItemCount(), 1);
+        QCOMPARE(list.topLevelItem(0)->text(0), number);
+        QCOMPARE(leftovers(), QStringList());
+        QCOMPARE(messages.count(), 0);
+    }
+
+    // A save killed before its copy replaced the old one leaves the old copy;
+    // the next save removes the temporary file left beside it.
+    void interruptedSave() {
+        const QByteArray before = readFile(folder("/Gemessen/17.dcm"));
+        QCOMPARE(interruption::runInChild([&] { viewer::cmdSave_Click(c); }, KillAt::Rename,
+                                          "/Gemessen/."),
+                 "killed");
+        QCOMPARE(readFile(folder("/Gemessen/17.dcm")), before);
+        viewer::cmdSave_Click(c);
+        QCOMPARE(leftovers(), QStringList());
+        QCOMPARE(files("/Gemessen"), QStringList{"17.dcm"});
+    }
+
+    // Beyond the file-size limit the write fails and is reported; the process lives on.
+    void saveBeyondTheFileSizeLimit() {
+        const auto save = [&] {
+            std::signal(SIGXFSZ, SIG_DFL);
+            durable::ignoreFileSizeSignal();
+            const rlimit limit{1024, RLIM_INFINITY};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                throw std::runtime_error("no limit");
+            viewer::cmdSave_Click(c);
+            if (messages.count() != 1 || messages.last().icon != Icon::Critical)
+                throw std::runtime_error("not reported");
+        };
+        QCOMPARE(interruption::runInChild(save), "exit 0");
     }
 
     void deletion_data() {
