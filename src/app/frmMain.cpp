@@ -1,7 +1,6 @@
 #include "frmMain.h"
 
 #include "DicomViewer.h"
-#include "Durable.h"
 #include "Folders.h"
 #include "ImageList.h"
 #include "ImportDialog.h"
@@ -210,7 +209,7 @@ bool frmMain::Form_Load() {
             modGlobal::guarded(this, QStringLiteral("Das Anlegen des Arbeitsordners"),
                                [&] { modGlobal::fso().CreateFolder(path); });
     }
-    durable::completeInterruptedReplacement(this);
+    viewer::completeInterruptedWork(this);
     CheckDoneFolders();
     return true;
 }

@@ -31,6 +31,7 @@ const QString kSyncOperation = QStringLiteral("Auf den Datenträger schreiben");
 const QString kNewKey = QStringLiteral("new");
 const QString kOldKey = QStringLiteral("old");
 const QString kForceKey = QStringLiteral("force");
+const QString kDetailsKey = QStringLiteral("details");
 
 QString systemCause() {
     return QString::fromLocal8Bit(std::strerror(errno));
@@ -76,7 +77,8 @@ void writeJournal(const QJsonObject& entry) {
 }
 
 // Carries out a journal entry; see completeInterruptedReplacement.
-void finish(const QJsonObject& entry, QWidget* owner) {
+void finish(const QJsonObject& entry, QWidget* owner,
+            const std::function<void(const QJsonObject&)>& completed) {
     const QString newFile = entry.value(kNewKey).toString();
     const QString oldFile = entry.value(kOldKey).toString();
     if (newFile.isEmpty() || oldFile.isEmpty())
@@ -86,13 +88,17 @@ void finish(const QJsonObject& entry, QWidget* owner) {
         removeStaleTemporaries(QFileInfo(newFile).absolutePath());
         return;
     }
-    if (fs.FileExists(oldFile))
-        modGlobal::guarded(
-            owner,
-            QStringLiteral("Das Abschließen des beim letzten Programmlauf unterbrochenen "
-                           "Ersetzens von „%1“ durch „%2“")
-                .arg(QDir::toNativeSeparators(oldFile), QDir::toNativeSeparators(newFile)),
-            [&] { fs.DeleteFile(oldFile, entry.value(kForceKey).toBool()); });
+    const QString operation =
+        QStringLiteral("Das Abschließen des beim letzten Programmlauf unterbrochenen "
+                       "Ersetzens von „%1“ durch „%2“")
+            .arg(QDir::toNativeSeparators(oldFile), QDir::toNativeSeparators(newFile));
+    if (fs.FileExists(oldFile) && !modGlobal::guarded(owner, operation, [&] {
+            fs.DeleteFile(oldFile, entry.value(kForceKey).toBool());
+        }))
+        return;
+    if (completed)
+        modGlobal::guarded(owner, operation,
+                           [&] { completed(entry.value(kDetailsKey).toObject()); });
 }
 
 } // namespace
@@ -149,8 +155,10 @@ void ignoreFileSizeSignal() {
 #endif
 }
 
-Replacement::Replacement(const QString& newFile, const QString& oldFile, bool forceDelete) {
-    writeJournal(QJsonObject{{kNewKey, newFile}, {kOldKey, oldFile}, {kForceKey, forceDelete}});
+Replacement::Replacement(const QString& newFile, const QString& oldFile, bool forceDelete,
+                         const QJsonObject& details) {
+    writeJournal(QJsonObject{
+        {kNewKey, newFile}, {kOldKey, oldFile}, {kForceKey, forceDelete}, {kDetailsKey, details}});
 }
 
 Replacement::~Replacement() {
@@ -161,7 +169,8 @@ QString journalFile() {
     return modGlobal::workspaceRoot() + QStringLiteral("/Vorgang.json");
 }
 
-void completeInterruptedReplacement(QWidget* owner) {
+void completeInterruptedReplacement(QWidget* owner,
+                                    const std::function<void(const QJsonObject&)>& completed) {
     // A journal cut while it was written left only its temporary file: its
     // replacement had not begun.
     removeStaleTemporaries(modGlobal::workspaceRoot());
@@ -170,7 +179,7 @@ void completeInterruptedReplacement(QWidget* owner) {
         return;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
     file.close();
-    finish(document.object(), owner);
+    finish(document.object(), owner, completed);
     if (!file.remove())
         modGlobal::reportFailure(
             owner, QStringLiteral("Das Entfernen des Vorgangsvermerks"),

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QString>
+
+#include <functional>
 
 class QWidget;
 
@@ -35,13 +38,15 @@ void syncFolder(const QString& path);
 void ignoreFileSizeSignal();
 
 // A file that takes the place of another: while it lives, the journal in the
-// workspace says that newFile, once it exists, replaces oldFile. Constructing
-// it writes the journal to disk (throws modGlobal::FileSystemError, and then
-// nothing has happened); destroying it removes the journal, so only an
-// interrupted replacement leaves one behind.
+// workspace says that newFile, once it exists, replaces oldFile, and keeps
+// the caller's details of what else follows from it. Constructing it writes
+// the journal to disk (throws modGlobal::FileSystemError, and then nothing
+// has happened); destroying it removes the journal, so only an interrupted
+// replacement leaves one behind.
 class Replacement {
 public:
-    Replacement(const QString& newFile, const QString& oldFile, bool forceDelete);
+    Replacement(const QString& newFile, const QString& oldFile, bool forceDelete,
+                const QJsonObject& details = {});
     ~Replacement();
     Replacement(const Replacement&) = delete;
     Replacement& operator=(const Replacement&) = delete;
@@ -51,9 +56,12 @@ public:
 QString journalFile();
 
 // Finishes a replacement that was cut off, from its journal: when the new
-// file exists the old one is deleted, otherwise the new file's temporary
-// leftovers go and the old file stays. Either way each file exists once and
-// the journal is removed. A step that fails is reported on owner's window.
-void completeInterruptedReplacement(QWidget* owner);
+// file exists the old one is deleted and completed is called with the
+// replacement's details (it must tolerate having run before), otherwise the
+// new file's temporary leftovers go and the old file stays. Either way each
+// file exists once and the journal is removed. A step that fails is reported
+// on owner's window.
+void completeInterruptedReplacement(
+    QWidget* owner, const std::function<void(const QJsonObject& details)>& completed = {});
 
 } // namespace durable

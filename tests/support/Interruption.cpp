@@ -25,7 +25,7 @@ template <class Function> Function next(const char* name) {
 
 } // namespace
 
-// The test executable's own rename() and remove() come before the C
+// The test executable's own rename(), remove() and unlink() come before the C
 // library's, also for calls made inside Qt and the C++ library; they kill the
 // armed child at its chosen step and otherwise pass the call on.
 extern "C" int rename(const char* from, const char* to) {
@@ -37,6 +37,12 @@ extern "C" int rename(const char* from, const char* to) {
 extern "C" int remove(const char* path) {
     killHereIf(interruption::KillAt::Remove, path);
     static const auto real = next<int (*)(const char*)>("remove");
+    return real(path);
+}
+
+extern "C" int unlink(const char* path) {
+    killHereIf(interruption::KillAt::Remove, path);
+    static const auto real = next<int (*)(const char*)>("unlink");
     return real(path);
 }
 

@@ -11,7 +11,7 @@ namespace interruption {
 enum class KillAt {
     Nowhere, // the child runs to its end
     Rename,  // just before it renames a file whose source path contains part
-    Remove,  // just before it deletes a file whose path contains part
+    Remove,  // just before it deletes a file whose path contains part (remove, unlink)
 };
 
 // How the child ended: "killed" (SIGKILL), "signal N" or "exit N". The child

@@ -1,8 +1,10 @@
 // Edge cases and mended faults of the viewer commands; tests/e2e has the usual work.
+#include "CsvReader.h"
 #include "DicomFixtures.h"
 #include "Durable.h"
 #include "ImageList.h"
 #include "Interruption.h"
+#include "Record.h"
 #include "TestSupport.h"
 #include "Viewer.h"
 
@@ -215,8 +217,8 @@ private Q_SLOTS:
             QVERIFY2(messages.last().text.contains("64 Zeichen"), qPrintable(messages.last().text));
     }
 
-    // Killed at any step, a renumbering leaves image 17 exactly once, and no
-    // temporary file or journal, after the next start and list load.
+    // Killed at any step, a renumbering leaves image 17 exactly once, its record row under the
+    // image's number and UID, and no temporary file or journal, after the next start.
     void interruptedRenumbering_data() {
         QTest::addColumn<KillAt>("at");
         QTest::addColumn<QString>("part"); // of the path at which the child is killed
@@ -227,20 +229,33 @@ private Q_SLOTS:
                                               << "17";
         QTest::newRow("deleting the old file") << KillAt::Remove << "IMG0017"
                                                << "23";
+        QTest::newRow("updating the record") << KillAt::Rename << "Messwerte.csv"
+                                             << "23";
+        QTest::newRow("removing the journal") << KillAt::Remove << "Vorgang.json"
+                                              << "23";
     }
     void interruptedRenumbering() {
         QFETCH(KillAt, at);
         QFETCH(QString, part);
         QFETCH(QString, number);
+        record::saveEntries(
+            currentFolder,
+            {{"17", "1.2.3.17", "05.12.2026", "05.12.2026 10:00:00", "100", "mm", {"30"}}});
         c.txtEdit->setText("23");
         QCOMPARE(interruption::runInChild([&] { viewer::cmdEdit_Click(c); }, at, part), "killed");
 
-        durable::completeInterruptedReplacement(form.get());
+        viewer::completeInterruptedWork(form.get());
         ListView list;
         QProgressBar bar;
         QVERIFY(imagelist::LoadImageList(&list, &bar, currentFolder));
         QCOMPARE(list.topLevelItemCount(), 1);
         QCOMPARE(list.topLevelItem(0)->text(0), number);
+        const QList<QStringList> rows = csvRows(record::recordFile(currentFolder));
+        QCOMPARE(rows.size(), 2); // the header and the image's row
+        QCOMPARE(rows[1].value(0), number);
+        imaging::ImageCollection image;
+        image.readFile(ListView::tag(list.topLevelItem(0)));
+        QCOMPARE(rows[1].value(1), image.item(1).imageUid());
         QCOMPARE(leftovers(), QStringList());
         QCOMPARE(messages.count(), 0);
     }
