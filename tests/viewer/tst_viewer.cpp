@@ -260,6 +260,22 @@ private Q_SLOTS:
         QCOMPARE(messages.count(), 0);
     }
 
+    // A journal cut short (renamed into place whole, only a damaged disk or a hand can cut it)
+    // is dropped without acting on it.
+    void cutJournalIsDropped() {
+        const QString copy = folder("/Original/copy.dcm");
+        QVERIFY(QFile::copy(ListView::tag(row), copy));
+        const QByteArray whole = QStringLiteral(R"({"new":"%1","old":"%2","force":true})")
+                                     .arg(copy, ListView::tag(row))
+                                     .toUtf8();
+        writeFile(durable::journalFile(), whole.left(whole.size() - 1));
+
+        viewer::completeInterruptedWork(form.get());
+        QCOMPARE(files("/Original"), (QStringList{"copy.dcm", "IMG0017"}));
+        QCOMPARE(leftovers(), QStringList());
+        QVERIFY(QFile::remove(copy)); // the one image cleanup expects
+    }
+
     // A save killed before its copy replaced the old one leaves the old copy;
     // the next save removes the temporary file left beside it.
     void interruptedSave() {
