@@ -209,6 +209,7 @@ bool frmMain::Form_Load() {
             modGlobal::guarded(this, QStringLiteral("Das Anlegen des Arbeitsordners"),
                                [&] { modGlobal::fso().CreateFolder(path); });
     }
+    viewer::completeInterruptedWork(this);
     CheckDoneFolders();
     return true;
 }

@@ -1,3 +1,4 @@
+#include "Durable.h"
 #include "Imaging.h"
 #include "frmMain.h"
 #include "modGlobal.h"
@@ -25,6 +26,7 @@ QString chooseWorkspaceRoot() {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    durable::ignoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kalvara"));
     QApplication::setOrganizationName(QStringLiteral("Kalvara"));

@@ -103,6 +103,11 @@ void chkEdit_Click(const Controls& c);
 // record follows.
 void cmdEdit_Click(const Controls& c);
 
+// At start: finishes or undoes a renumbering or an import that a kill or a
+// power cut interrupted, so each image exists once and a renumbered image's
+// record row follows it. Failures are reported on owner's window.
+void completeInterruptedWork(QWidget* owner);
+
 // ---------------------------------------------------------------- deleting
 
 // After confirmation, moves the shown image's file into Papierkorb, erases its
