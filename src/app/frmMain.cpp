@@ -250,6 +250,7 @@ void frmMain::cboDone_Click() {
 
 void frmMain::Form_Resize() {
     const QSize outer = frameGeometry().size();
+    m_laidOutFor = outer;
     const layout::Placement p =
         layout::placeForWindow(layout::toTwips(outer.width()), layout::toTwips(outer.height()),
                                layout::toTwips(picMain->width()));
@@ -266,6 +267,15 @@ void frmMain::Form_Resize() {
 void frmMain::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     Form_Resize();
+}
+
+void frmMain::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // A window manager adds its frame after the first resize, without a
+    // resize of its own; the move that comes with the frame brings the
+    // outer size the layout rule needs.
+    if (frameGeometry().size() != m_laidOutFor)
+        Form_Resize();
 }
 
 void frmMain::keyPressEvent(QKeyEvent* event) {
