@@ -419,6 +419,71 @@ private Q_SLOTS:
             QCOMPARE(red.last().y() - red.first().y() + 1, red.size()); // one column, no gap
             QCOMPARE(clickAt(QPoint(viewer.width() / 2, yellowRow)).y(), 50);
         }
+
+        // A line from a start row above the image shows from the image's
+        // first row on, as in the copy, not on the black band above it.
+        viewer.images().item(1).labels().clear();
+        viewer.images().item(1).labels().add(lineAt(100, -40, 90));
+        viewer.resize(640, 800);
+        const QImage shown = viewer.grab().toImage();
+        int top = 0;
+        while (top < shown.height() &&
+               shown.pixel(viewer.placement().surfacePixelOf(QPoint(100, 0)).x(), top) !=
+                   qRgb(255, 0, 0))
+            ++top;
+        QCOMPARE(clickAt(QPoint(320, top)).y(), 0);
+    }
+
+    // A value near the right or bottom edge is drawn whole and inside the
+    // image, in the burned-in copy and in the viewer alike; the viewer is
+    // wider than the image, so a text past its right edge would land on the
+    // black band. Whole: as many red pixels as the same text in the middle.
+    void textLabelsStayInsideTheImage_data() {
+        QTest::addColumn<bool>("copy");
+        QTest::addColumn<QPoint>("at");
+        for (const bool copy : {true, false}) {
+            const char* where = copy ? "copy" : "viewer";
+            QTest::addRow("%s right", where) << copy << QPoint(630, 200);
+            QTest::addRow("%s bottom", where) << copy << QPoint(300, 475);
+            QTest::addRow("%s corner", where) << copy << QPoint(639, 479);
+        }
+    }
+    void textLabelsStayInsideTheImage() {
+        QFETCH(bool, copy);
+        QFETCH(QPoint, at);
+        QImage black(640, 480, QImage::Format_RGB32);
+        black.fill(Qt::black);
+        QVERIFY(black.save(path(u"black.bmp"_s), "BMP"));
+        DicomViewer viewer;
+        viewer.resize(700, 480);
+        viewer.images().add(Image());
+        Image& image = viewer.images().item(1);
+        image.importBitmap(path(u"black.bmp"_s), u"BMP"_s);
+        int outside = 0;
+        const auto redPixels = [&](QPoint position) {
+            Label text;
+            text.text = u"84,0 mm"_s;
+            text.left = position.x();
+            text.top = position.y();
+            text.colour = 0x0000FF;
+            image.labels().clear();
+            image.labels().add(text);
+            const QImage shown =
+                copy ? image.saveImage(true).displayImage() : viewer.grab().toImage();
+            const QRect area = copy ? shown.rect() : viewer.placement().surfaceRect();
+            int red = 0;
+            for (int y = 0; y < shown.height(); ++y)
+                for (int x = 0; x < shown.width(); ++x)
+                    if (qRed(shown.pixel(x, y)) > 0) {
+                        ++red;
+                        outside += !area.contains(x, y);
+                    }
+            return red;
+        };
+        const int whole = redPixels(QPoint(300, 200));
+        const int nearEdge = redPixels(at);
+        QVERIFY2(nearEdge * 10 >= whole * 9, qPrintable(u"%1 of %2"_s.arg(nearEdge).arg(whole)));
+        QCOMPARE(outside, 0);
     }
 };
 
