@@ -23,6 +23,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStandardPaths>
 
 namespace {
@@ -71,7 +72,12 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("Kalvara"));
     setWindowIcon(QIcon(QStringLiteral(":/kalvara.xpm")));
     setFont(modGlobal::tahoma(11.25, true));
-    resize(layout::toPixels(13245), layout::toPixels(13005));
+    // The design's client area, made smaller on a smaller screen so that the
+    // whole window, with a frame of up to kFrameRoom pixels, fits on it.
+    constexpr QSize kFrameRoom(16, 48);
+    const QSize design(layout::toPixels(13245), layout::toPixels(13005));
+    const QScreen* shownOn = screen();
+    resize(shownOn ? design.boundedTo(shownOn->availableSize() - kFrameRoom) : design);
     createControls();
     wireHandlers();
 }

@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidgetItem>
@@ -70,6 +71,14 @@ private Q_SLOTS:
         QTRY_VERIFY(w.frameGeometry().height() > client);
         QCOMPARE(w.height(), client);
         QCOMPARE(w.dvIMG->height(), w.frameGeometry().height() - 37);
+    }
+
+    // The design's client area of 883 x 867 pixels does not fit the offscreen
+    // screen of 800 x 800: the window opens at that size less 16 x 48 for a frame.
+    void firstSizeFitsTheScreen() {
+        frmMain w;
+        QCOMPARE(w.screen()->availableSize(), QSize(800, 800));
+        QCOMPARE(w.size(), QSize(784, 752));
     }
 
     // In the window: a click on the band below the image measures nothing
