@@ -55,6 +55,11 @@ const QImage& DicomViewer::scaledUp(const QImage& shown, const ImagePlacement& p
     const int lastColumn = source.width() - 1;
     const int lastRow = source.height() - 1;
     QImage scaled(target.size(), source.format());
+    if (scaled.isNull()) {
+        // No room in the widget, or no memory for the picture: nothing to show.
+        m_scaled = QImage();
+        return m_scaled;
+    }
     scaled.setColorTable(source.colorTable());
     std::vector<qsizetype> columns(static_cast<std::size_t>(target.width()));
     for (int i = 0; i < target.width(); ++i) {

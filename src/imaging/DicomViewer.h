@@ -47,8 +47,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
-    // The image scaled up by whole image pixels as the placement shows them;
-    // kept while image, size and scale stay the same.
+    // The picture enlarged so that each widget pixel shows the image pixel
+    // under its centre; kept while picture, size and scale stay the same.
     const QImage& scaledUp(const QImage& shown, const ImagePlacement& placement);
 
     ImageCollection m_images;
