@@ -92,6 +92,9 @@ void frmMain::createControls() {
     picMain = new QFrame(this);
     picMain->setObjectName(QStringLiteral("picMain"));
     picMain->setGeometry(twips(10125, 90, layout::kPanelWidth, 12705));
+    // The viewer overlaps the panel's empty left margin; lying above it, the
+    // viewer keeps the right edge of the image in sight and clickable.
+    picMain->lower();
 
     picStartLine = new QFrame(this);
     picStartLine->setObjectName(QStringLiteral("picStartLine"));
