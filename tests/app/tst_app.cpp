@@ -41,7 +41,8 @@ private Q_SLOTS:
         QCOMPARE(w.picMain->width(), 193);
         QCOMPARE(w.dvIMG->pos(), QPoint(0, 0));
         // The overlap of 130 twips: the viewer's last column, not the panel.
-        QCOMPARE(w.childAt(w.picMain->x() + 7, 300), w.dvIMG);
+        QCOMPARE(w.childAt(w.picMain->x() + 8, 300), w.dvIMG);
+        QCOMPARE(w.dvIMG->geometry().right(), w.picMain->x() + 8);
         QCOMPARE(w.lblValues->geometry(), QRect(12, 675, 163, 160)); // below "Ordner archivieren"
 
         // Too small for panel and viewer: sizes that would be negative keep their old values,
