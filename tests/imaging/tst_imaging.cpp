@@ -426,10 +426,9 @@ private Q_SLOTS:
         viewer.images().item(1).labels().add(lineAt(100, -40, 90));
         viewer.resize(640, 800);
         const QImage shown = viewer.grab().toImage();
+        const int column = viewer.placement().surfacePixelOf(QPoint(100, 0)).x();
         int top = 0;
-        while (top < shown.height() &&
-               shown.pixel(viewer.placement().surfacePixelOf(QPoint(100, 0)).x(), top) !=
-                   qRgb(255, 0, 0))
+        while (top < shown.height() && shown.pixel(column, top) != qRgb(255, 0, 0))
             ++top;
         QCOMPARE(clickAt(QPoint(320, top)).y(), 0);
     }
