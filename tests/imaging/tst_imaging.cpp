@@ -353,6 +353,20 @@ private Q_SLOTS:
             }
         }
         QCOMPARE(wrong, 0);
+
+        // The widget pixels counted as showing the image are those whose
+        // centre lies in it, also where rounding meets a pixel border.
+        int wrongArea = 0;
+        for (int side = 1; side < 1500; ++side) {
+            const ImagePlacement placement =
+                ImagePlacement::fitted(QSize(640, 480), QSize(side, side));
+            const QPoint last = placement.surfaceRect().bottomRight();
+            const QPoint inside = placement.imagePixelAt(last);
+            const QPoint beyond = placement.imagePixelAt(last + QPoint(1, 1));
+            wrongArea +=
+                inside.x() >= 640 || inside.y() >= 480 || beyond.x() < 640 || beyond.y() < 480;
+        }
+        QCOMPARE(wrongArea, 0);
     }
 
     // In the real viewer: the image row shown under a widget pixel, the row a
