@@ -401,7 +401,7 @@ Image Image::saveImage(bool /*flag: the copy always carries the labels*/) const 
     QImage canvas = shown.convertToFormat(QImage::Format_RGB32);
     {
         QPainter painter(&canvas);
-        paintLabels(painter, m_labels);
+        paintLabels(painter, m_labels, canvas.size());
     }
     canvas = canvas.convertToFormat(QImage::Format_RGB888);
 

@@ -113,9 +113,8 @@ void tst_workday::clickFileRow(frmMain& w, const QString& path) {
 }
 
 void tst_workday::clickImage(frmMain& w, int x, int y, Qt::MouseButton button) {
-    // The centre of the image pixel, wherever the viewer puts it.
-    const QPointF at = w.dvIMG->imageToWidget(QPointF(x + 0.5, y + 0.5));
-    QTest::mouseClick(w.dvIMG, button, {}, at.toPoint());
+    // A widget pixel that shows the image pixel, wherever the viewer puts it.
+    QTest::mouseClick(w.dvIMG, button, {}, w.dvIMG->placement().surfacePixelOf(QPoint(x, y)));
 }
 
 void tst_workday::setStartLine(frmMain& w, int y) {

@@ -88,7 +88,6 @@ private Q_SLOTS:
         QTest::newRow("letters") << "abc" << 10 << "ganze Zahl";
         QTest::newRow("decimal") << "12,5" << 10 << "ganze Zahl";
         QTest::newRow("height above 32 bits") << "-2147483648" << 5 << "zu weit";
-        QTest::newRow("height below 32 bits") << "2147483647" << -5 << "zu weit";
         QTest::newRow("row beyond 32 bits") << " 99999999999" << 10 << "zu weit";
     }
     void unusableStartLine() {
@@ -113,14 +112,46 @@ private Q_SLOTS:
         QCOMPARE(messages.count(), 0);
 
         viewer::picStartLine_DblClick(c); // the pick takes any button, in image rows
-        viewer::dvIMG_MouseEvent(c, 2, 0, 5, -77);
-        QVERIFY(modGlobal::startLine() == "-77" && c.dvIMG->startLine() == -77);
+        viewer::dvIMG_MouseEvent(c, 2, 0, 5, 77);
+        QVERIFY(modGlobal::startLine() == "77" && c.dvIMG->startLine() == 77);
         c.dvIMG->images().clear(); // without an image there are no rows to pick
         viewer::picStartLine_DblClick(c);
         viewer::dvIMG_MouseEvent(c, 1, 0, 5, 120);
-        QVERIFY(modGlobal::startLine() == "-77" && c.dvIMG->startLine() == -77);
+        QVERIFY(modGlobal::startLine() == "77" && c.dvIMG->startLine() == 77);
         QVERIFY(messages.count() == 1 && messages.last().icon == Icon::Information);
         QCOMPARE(c.form->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    // The shown image is 100 x 300 pixels: a point beside, above or below it
+    // is measured from nowhere and is no start row.
+    void pointsOutsideTheImage_data() {
+        QTest::addColumn<QPoint>("point");
+        QTest::addColumn<bool>("inside");
+        QTest::newRow("last pixel") << QPoint(99, 299) << true;
+        QTest::newRow("first pixel") << QPoint(0, 0) << true;
+        QTest::newRow("right") << QPoint(100, 10) << false;
+        QTest::newRow("left") << QPoint(-1, 10) << false;
+        QTest::newRow("below") << QPoint(10, 300) << false;
+        QTest::newRow("above") << QPoint(10, -1) << false;
+    }
+    void pointsOutsideTheImage() {
+        QFETCH(QPoint, point);
+        QFETCH(bool, inside);
+        modGlobal::setStartLine("50");
+        QGuiApplication::clipboard()->setText("vorher");
+        viewer::dvIMG_MouseEvent(c, 1, 0, point.x(), point.y());
+        QCOMPARE(labels().count(), inside ? 2 : 0);
+        QCOMPARE(QGuiApplication::clipboard()->text() == "vorher", !inside);
+        QCOMPARE(messages.count(), 0);
+
+        viewer::picStartLine_DblClick(c);
+        viewer::dvIMG_MouseEvent(c, 1, 0, point.x(), point.y());
+        QCOMPARE(modGlobal::startLine(), inside ? QString::number(point.y()) : "50");
+        QCOMPARE(c.form->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(messages.count(), inside ? 0 : 1);
+        if (!inside)
+            QVERIFY2(messages.last().text.contains("außerhalb des Bildes"),
+                     qPrintable(messages.last().text));
     }
 
     void commandsOnlyForTheShownUnmeasuredImage() {
