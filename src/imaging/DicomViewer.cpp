@@ -39,11 +39,6 @@ ImagePlacement DicomViewer::placement() const {
     return ImagePlacement::fitted(imageSizeOf(m_images), size());
 }
 
-QPointF DicomViewer::imageToWidget(QPointF imagePoint) const {
-    const ImagePlacement shown = placement();
-    return QPointF(shown.origin()) + imagePoint * shown.scale();
-}
-
 const QImage& DicomViewer::scaledUp(const QImage& shown, const ImagePlacement& placement) {
     const QRect target = placement.surfaceRect();
     if (shown.cacheKey() == m_scaledFrom && target == m_scaledRect &&

@@ -4,7 +4,6 @@
 #include "LabelPainter.h"
 
 #include <QImage>
-#include <QPointF>
 #include <QWidget>
 
 #include <optional>
@@ -33,8 +32,6 @@ public:
     // Where image 1 lies in the widget now: which image pixel each widget
     // pixel shows, and the reverse.
     ImagePlacement placement() const;
-    // Where a point in image coordinates lies in the widget.
-    QPointF imageToWidget(QPointF imagePoint) const;
 
 Q_SIGNALS:
     // buttons: 1 left, 2 right, 4 middle (bit set); shift: 1 shift, 2 ctrl, 4 alt.

@@ -161,17 +161,18 @@ void tst_workday::measureAndSave() {
     w.resize(1200, 600);
     QTRY_VERIFY(w.dvIMG->width() > w.dvIMG->height() + 200);
     const QImage shown = w.dvIMG->grab().toImage();
-    const QPointF left = w.dvIMG->imageToWidget(QPointF(0, 100.5));
-    const QPointF right = w.dvIMG->imageToWidget(QPointF(400, 100.5));
+    const imaging::ImagePlacement placement = w.dvIMG->placement();
+    const int row = placement.surfacePixelOf(QPoint(0, 100)).y();
+    const QRect across = placement.surfaceRect();
     int onLine = 0;
     int elsewhere = 0;
     for (int y = 0; y < shown.height(); ++y)
         for (int x = 0; x < shown.width(); ++x) {
             const QColor c = shown.pixelColor(x, y);
             if (c.red() > 200 && c.green() > 180 && c.blue() < 80)
-                ++(y == int(left.y()) && x >= left.x() && x < right.x() ? onLine : elsewhere);
+                ++(y == row && x >= across.left() && x <= across.right() ? onLine : elsewhere);
         }
-    QVERIFY2(onLine > (right.x() - left.x()) / 3 && elsewhere == 0,
+    QVERIFY2(onLine > across.width() / 3 && elsewhere == 0,
              qPrintable(QStringLiteral("%1 %2").arg(onLine).arg(elsewhere)));
 
     imaging::Image& image = w.dvIMG->images().item(1);

@@ -271,7 +271,7 @@ private Q_SLOTS:
         QFETCH(QString, number);
         record::saveEntries(
             currentFolder,
-            {{"17", "1.2.3.17", "05.12.2026", "05.12.2026 10:00:00", "100", "mm", {"30"}}});
+            {{"17", "1.2.3.17", "05.12.2026", "05.12.2026 10:00:00", {{"30", "mm", "100"}}}});
         c.txtEdit->setText("23");
         QCOMPARE(interruption::runInChild([&] { viewer::cmdEdit_Click(c); }, at, part), "killed");
 
