@@ -222,13 +222,14 @@ int benchSave(int count) {
     // Each row replaced once more in the record of count rows.
     timer.start();
     for (const QString& path : std::as_const(bench.paths))
-        record::saveEntries(bench.folder, {{QStringLiteral("1"),
-                                            QFileInfo(path).completeBaseName(),
-                                            QStringLiteral("05.12.2026"),
-                                            QStringLiteral("07.12.2026 10:00:00"),
-                                            QStringLiteral("100"),
-                                            QStringLiteral("mm"),
-                                            {QStringLiteral("31,6"), QStringLiteral("50,2")}}});
+        record::saveEntries(
+            bench.folder,
+            {{QStringLiteral("1"),
+              QFileInfo(path).completeBaseName(),
+              QStringLiteral("05.12.2026"),
+              QStringLiteral("07.12.2026 10:00:00"),
+              {{QStringLiteral("31,6"), QStringLiteral("mm"), QStringLiteral("100")},
+               {QStringLiteral("50,2"), QStringLiteral("mm"), QStringLiteral("100")}}}});
     const qint64 recordNs = timer.nsecsElapsed();
     if (bench.messages != 0)
         return 1;

@@ -23,6 +23,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStandardPaths>
 
 namespace {
@@ -71,7 +72,12 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("Kalvara"));
     setWindowIcon(QIcon(QStringLiteral(":/kalvara.xpm")));
     setFont(modGlobal::tahoma(11.25, true));
-    resize(layout::toPixels(13245), layout::toPixels(13005));
+    // The design's client area, made smaller on a smaller screen so that the
+    // whole window, with a frame of up to kFrameRoom pixels, fits on it.
+    constexpr QSize kFrameRoom(16, 48);
+    const QSize design(layout::toPixels(13245), layout::toPixels(13005));
+    const QScreen* shownOn = screen();
+    resize(shownOn ? design.boundedTo(shownOn->availableSize() - kFrameRoom) : design);
     createControls();
     wireHandlers();
 }
@@ -86,6 +92,9 @@ void frmMain::createControls() {
     picMain = new QFrame(this);
     picMain->setObjectName(QStringLiteral("picMain"));
     picMain->setGeometry(twips(10125, 90, layout::kPanelWidth, 12705));
+    // The viewer overlaps the panel's empty left margin; lying above it, the
+    // viewer keeps the right edge of the image in sight and clickable.
+    picMain->lower();
 
     picStartLine = new QFrame(this);
     picStartLine->setObjectName(QStringLiteral("picStartLine"));
@@ -185,8 +194,8 @@ void frmMain::wireHandlers() {
     connect(cmdDelete, &QPushButton::clicked, this,
             [this] { viewer::cmdDelete_Click(controls()); });
     connect(cmdCloseStudy, &QPushButton::clicked, this, [this] {
-        folders::cmdCloseStudy_Click(dvIMG, lvwList, cmdCloseStudy, cboDone, strCurrentFolder);
-        viewer::disableImageCommands(controls());
+        if (folders::cmdCloseStudy_Click(dvIMG, lvwList, cmdCloseStudy, cboDone, strCurrentFolder))
+            viewer::disableImageCommands(controls());
     });
 }
 
@@ -209,6 +218,7 @@ bool frmMain::Form_Load() {
             modGlobal::guarded(this, QStringLiteral("Das Anlegen des Arbeitsordners"),
                                [&] { modGlobal::fso().CreateFolder(path); });
     }
+    viewer::completeInterruptedWork(this);
     CheckDoneFolders();
     return true;
 }
@@ -250,6 +260,7 @@ void frmMain::cboDone_Click() {
 
 void frmMain::Form_Resize() {
     const QSize outer = frameGeometry().size();
+    m_laidOutFor = outer;
     const layout::Placement p =
         layout::placeForWindow(layout::toTwips(outer.width()), layout::toTwips(outer.height()),
                                layout::toTwips(picMain->width()));
@@ -266,6 +277,15 @@ void frmMain::Form_Resize() {
 void frmMain::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     Form_Resize();
+}
+
+void frmMain::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // A window manager adds its frame after the first resize, without a
+    // resize of its own; the move that comes with the frame brings the
+    // outer size the layout rule needs.
+    if (frameGeometry().size() != m_laidOutFor)
+        Form_Resize();
 }
 
 void frmMain::keyPressEvent(QKeyEvent* event) {

@@ -68,6 +68,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -76,4 +77,6 @@ private:
     void wireHandlers();
 
     std::unique_ptr<QLockFile> m_instanceLock;
+    // The outer size the layout was last made for.
+    QSize m_laidOutFor;
 };

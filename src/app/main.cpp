@@ -1,3 +1,4 @@
+#include "Durable.h"
 #include "Imaging.h"
 #include "frmMain.h"
 #include "modGlobal.h"
@@ -7,6 +8,7 @@
 #include <QStandardPaths>
 
 int main(int argc, char* argv[]) {
+    durable::ignoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kalvara"));
     QApplication::setOrganizationName(QStringLiteral("Kalvara"));

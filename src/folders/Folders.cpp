@@ -105,7 +105,7 @@ QString archiveFolderName(const QString& base, const std::function<bool(const QS
     }
 }
 
-void cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
+bool cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
                          QPushButton* cmdCloseStudy, QComboBox* cboDone,
                          const QString& strCurrentFolder) {
     using modGlobal::fso;
@@ -114,7 +114,7 @@ void cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
         modGlobal::MsgBox(cmdCloseStudy,
                           QStringLiteral("Sie müssen zunächst ein Bild aus der Studie anwählen."),
                           modGlobal::Icon::Information);
-        return;
+        return false;
     }
     const std::optional<QDate> studyDate = parseDate(storedDate);
     if (!studyDate) {
@@ -123,7 +123,7 @@ void cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
                                          "gültiges Datum.\nDer Ordner wird nicht archiviert.")
                               .arg(storedDate),
                           modGlobal::Icon::Critical);
-        return;
+        return false;
     }
 
     // Events run while a free name is probed, and a choice in the selector
@@ -147,11 +147,12 @@ void cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
                 fso().MoveFolder(folder, target);
             });
         if (!moved)
-            return;
+            return true;
     }
     if (selector)
         modGlobal::guarded(selector, QStringLiteral("Das Einlesen der Messungen"),
                            [&] { CheckDoneFolders(selector); });
+    return true;
 }
 
 } // namespace folders

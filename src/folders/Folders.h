@@ -51,8 +51,9 @@ QString archiveFolderName(const QString& base, const std::function<bool(const QS
 // The archive command: clears the viewer and the list and moves the current
 // measurement folder to "Messung_" + the study date kept in the button's
 // "Tag" property, then rebuilds the selector. Reports every failure with a
-// message box and never throws.
-void cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
+// message box and never throws. Returns false when it refused to archive
+// (no stored study date, or not a date) and so changed nothing.
+bool cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
                          QPushButton* cmdCloseStudy, QComboBox* cboDone,
                          const QString& strCurrentFolder);
 

@@ -43,7 +43,9 @@ const KnownCause kCauses[] = {
     {EACCES, "Permission denied", "Es fehlt die Berechtigung für diesen Zugriff."},
     {EPERM, nullptr, "Es fehlt die Berechtigung für diesen Zugriff."},
     {ENOSPC, "No space left on device", "Der Datenträger ist voll."},
+#ifdef EDQUOT
     {EDQUOT, nullptr, "Der Datenträger ist voll (der erlaubte Speicherplatz ist ausgeschöpft)."},
+#endif
     {EFBIG, nullptr, "Die Datei wird zu groß für den Datenträger oder die erlaubte Dateigröße."},
     {ENOENT, "No such file or directory", "Die Datei oder der Ordner ist nicht vorhanden."},
     {ENOTDIR, nullptr, "Ein Teil des Pfades ist kein Ordner, sondern eine Datei."},

@@ -1,10 +1,12 @@
 #include "ImageList.h"
 
+#include "Durable.h"
 #include "Imaging.h"
 #include "modGlobal.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QPointer>
 #include <QProgressBar>
 
@@ -171,6 +173,23 @@ bool measuredCopyExists(const QString& folder, const QString& number) {
                                        QStringLiteral(".dcm"));
 }
 
+// The files of the folder's Original that may be images. The program's own
+// temporary files never are: they are left out, and those an interrupted
+// write left in Original or Gemessen are removed where possible. Throws
+// modGlobal::FileSystemError when Original cannot be listed.
+QList<modGlobal::FileEntry> imageFiles(const QString& folder) {
+    durable::removeStaleTemporaries(folder + QStringLiteral("/Gemessen"));
+    QList<modGlobal::FileEntry> files =
+        modGlobal::fso().Files(folder + QStringLiteral("/Original"));
+    files.removeIf([](const modGlobal::FileEntry& file) {
+        if (!durable::isTemporaryName(file.name))
+            return false;
+        QFile::remove(file.path);
+        return true;
+    });
+    return files;
+}
+
 void showList(ListView* list, QProgressBar* bar) {
     bar->hide();
     list->show();
@@ -207,11 +226,11 @@ bool LoadImageList(ListView* lvwList, QProgressBar* prgBar, const QString& strCu
                             .arg(QDir::toNativeSeparators(strCurrentFolder));
     } else {
         try {
-            files = modGlobal::fso().Files(original);
+            files = imageFiles(strCurrentFolder);
         } catch (const modGlobal::FileSystemError& e) {
             folderProblem = QStringLiteral("Der Ordner „%1“ kann nicht gelesen werden. %2 Die "
                                            "Bildliste bleibt leer.")
-                                .arg(QDir::toNativeSeparators(original), e.cause());
+                                .arg(QDir::toNativeSeparators(e.path()), e.cause());
         }
     }
     if (!files.isEmpty())

@@ -1,33 +1,16 @@
 #include "DicomViewer.h"
 
-#include "LabelPainter.h"
-
 #include <QMouseEvent>
 #include <QPainter>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 namespace imaging {
 
 namespace {
-
-// Where image 1 lies in a widget of the given size: scale and top-left
-// corner of the image scaled to fit with its aspect ratio kept, centred.
-struct Placement {
-    double scale = 1.0;
-    QPointF origin;
-};
-
-Placement placementFor(const QSize& widget, const QSize& image) {
-    if (image.isEmpty() || widget.isEmpty()) {
-        return {};
-    }
-    const double scale = std::min(static_cast<double>(widget.width()) / image.width(),
-                                  static_cast<double>(widget.height()) / image.height());
-    return {scale, QPointF((widget.width() - image.width() * scale) / 2.0,
-                           (widget.height() - image.height() * scale) / 2.0)};
-}
 
 QSize imageSizeOf(const ImageCollection& images) {
     if (images.count() == 0) {
@@ -52,15 +35,55 @@ void DicomViewer::setStartLine(std::optional<int> row) {
     update();
 }
 
-QPointF DicomViewer::imageToWidget(QPointF imagePoint) const {
-    const Placement placement = placementFor(size(), imageSizeOf(m_images));
-    return placement.origin + imagePoint * placement.scale;
+ImagePlacement DicomViewer::placement() const {
+    return ImagePlacement::fitted(imageSizeOf(m_images), size());
 }
 
-QPoint DicomViewer::widgetToImage(QPointF widgetPoint) const {
-    const Placement placement = placementFor(size(), imageSizeOf(m_images));
-    const QPointF point = (widgetPoint - placement.origin) / placement.scale;
-    return {static_cast<int>(std::floor(point.x())), static_cast<int>(std::floor(point.y()))};
+const QImage& DicomViewer::scaledUp(const QImage& shown, const ImagePlacement& placement) {
+    const QRect target = placement.surfaceRect();
+    if (shown.cacheKey() == m_scaledFrom && target == m_scaledRect &&
+        placement.scale() == m_scaledScale) {
+        return m_scaled;
+    }
+    const QImage source = shown.depth() < 8 ? shown.convertToFormat(QImage::Format_RGB32) : shown;
+    const int bytes = source.depth() / 8;
+    const int lastColumn = source.width() - 1;
+    const int lastRow = source.height() - 1;
+    QImage scaled(target.size(), source.format());
+    if (scaled.isNull()) {
+        // No room in the widget, or no memory for the picture: nothing to show.
+        m_scaled = QImage();
+        return m_scaled;
+    }
+    scaled.setColorTable(source.colorTable());
+    std::vector<qsizetype> columns(static_cast<std::size_t>(target.width()));
+    for (int i = 0; i < target.width(); ++i) {
+        const int column = placement.imagePixelAt(QPoint(target.left() + i, 0)).x();
+        columns[static_cast<std::size_t>(i)] = std::clamp(column, 0, lastColumn) * bytes;
+    }
+    int previous = -1;
+    for (int j = 0; j < target.height(); ++j) {
+        const int row =
+            std::clamp(placement.imagePixelAt(QPoint(0, target.top() + j)).y(), 0, lastRow);
+        uchar* line = scaled.scanLine(j);
+        if (row == previous) {
+            std::memcpy(line, scaled.constScanLine(j - 1),
+                        static_cast<std::size_t>(target.width()) * bytes);
+            continue;
+        }
+        const uchar* from = source.constScanLine(row);
+        for (int i = 0; i < target.width(); ++i) {
+            std::memcpy(line + static_cast<qsizetype>(i) * bytes,
+                        from + columns[static_cast<std::size_t>(i)],
+                        static_cast<std::size_t>(bytes));
+        }
+        previous = row;
+    }
+    m_scaled = scaled;
+    m_scaledFrom = shown.cacheKey();
+    m_scaledRect = target;
+    m_scaledScale = placement.scale();
+    return m_scaled;
 }
 
 void DicomViewer::paintEvent(QPaintEvent* /*event*/) {
@@ -70,32 +93,44 @@ void DicomViewer::paintEvent(QPaintEvent* /*event*/) {
         return;
     }
     const Image& image = m_images.item(1);
-    const QImage shown = image.displayImage();
-    const QSize imageSize(image.width(), image.height());
-    const Placement placement = placementFor(size(), imageSize);
+    const ImagePlacement shown = placement();
+    const QSize imageSize = shown.imageSize();
     if (imageSize.isEmpty()) {
         return;
     }
-    painter.setTransform(QTransform(placement.scale, 0, 0, placement.scale, placement.origin.x(),
-                                    placement.origin.y()));
-    if (!shown.isNull()) {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, placement.scale < 1.0);
-        painter.drawImage(QRectF(QPointF(0, 0), QSizeF(imageSize)), shown);
+    const QImage pixels = image.displayImage();
+    if (!pixels.isNull()) {
+        if (shown.scale() >= 1.0) {
+            // Each widget pixel shows the image pixel under its centre, the
+            // one a click there measures.
+            painter.drawImage(shown.surfaceRect().topLeft(), scaledUp(pixels, shown));
+        } else {
+            // Smaller than the image: rows blend, none can be told apart.
+            painter.save();
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.setTransform(QTransform(shown.scale(), 0, 0, shown.scale(), shown.origin().x(),
+                                            shown.origin().y()));
+            painter.drawImage(QRectF(QPointF(0, 0), QSizeF(imageSize)), pixels);
+            painter.restore();
+        }
     }
-    paintLabels(painter, image.labels());
     if (m_startLine) {
-        // Yellow, dashed and one screen pixel wide: apart from the red
-        // measurements it starts, and visible on grey and black alike.
-        QPen pen(QColor(255, 220, 0), 0, Qt::DashLine);
-        painter.setPen(pen);
-        const double y = *m_startLine + 0.5;
-        // An aliased line also paints its end pixel, one screen pixel right
-        // of the image: a clip two screen pixels high keeps the line to the
-        // image's columns.
-        const double band = 1.0 / placement.scale;
-        painter.setClipRect(QRectF(0, y - band, imageSize.width(), 2 * band));
-        painter.drawLine(QPointF(0, y), QPointF(imageSize.width(), y));
+        // Yellow, dashed and one widget pixel high, on the widget row that
+        // shows the start row: apart from the red measurements it starts,
+        // and visible on grey and black alike.
+        const QRect area = shown.surfaceRect();
+        const int row = shown.surfacePixelOf(QPoint(0, *m_startLine)).y();
+        if (row >= area.top() && row <= area.bottom()) {
+            constexpr int dash = 6;
+            constexpr int gap = 3;
+            for (int x = area.left(); x <= area.right(); x += dash + gap) {
+                painter.fillRect(QRect(x, row, std::min(dash, area.right() + 1 - x), 1),
+                                 QColor(255, 220, 0));
+            }
+        }
     }
+    // The measurements over it, each in full.
+    paintLabels(painter, image.labels(), shown);
 }
 
 void DicomViewer::mousePressEvent(QMouseEvent* event) {
@@ -120,7 +155,10 @@ void DicomViewer::mousePressEvent(QMouseEvent* event) {
     if (event->modifiers() & Qt::AltModifier) {
         shift |= 4;
     }
-    const QPoint point = widgetToImage(event->position());
+    // Positions are pixel corners; the pixel's centre names the image pixel.
+    const QPointF at = event->position();
+    const QPoint point = placement().imagePixelAt(
+        QPoint(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y()))));
     Q_EMIT viewerMouseEvent(buttons, shift, point.x(), point.y());
 }
 

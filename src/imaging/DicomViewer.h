@@ -1,8 +1,9 @@
 #pragma once
 
 #include "Imaging.h"
+#include "LabelPainter.h"
 
-#include <QPointF>
+#include <QImage>
 #include <QWidget>
 
 #include <optional>
@@ -10,8 +11,8 @@
 namespace imaging {
 
 // The viewer: shows image 1 of its collection scaled to fit with its aspect
-// ratio kept, draws its labels, and reports mouse presses in image pixel
-// coordinates.
+// ratio kept, draws its labels, and reports mouse presses as the image pixel
+// under the centre of the pressed widget pixel (outside the image too).
 class DicomViewer : public QWidget {
     Q_OBJECT
 public:
@@ -28,9 +29,9 @@ public:
     std::optional<int> startLine() const { return m_startLine; }
     void setStartLine(std::optional<int> row);
 
-    // Where an image pixel lies in the widget, and back (rounded down).
-    QPointF imageToWidget(QPointF imagePoint) const;
-    QPoint widgetToImage(QPointF widgetPoint) const;
+    // Where image 1 lies in the widget now: which image pixel each widget
+    // pixel shows, and the reverse.
+    ImagePlacement placement() const;
 
 Q_SIGNALS:
     // buttons: 1 left, 2 right, 4 middle (bit set); shift: 1 shift, 2 ctrl, 4 alt.
@@ -43,9 +44,17 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    // The picture enlarged so that each widget pixel shows the image pixel
+    // under its centre; kept while picture, size and scale stay the same.
+    const QImage& scaledUp(const QImage& shown, const ImagePlacement& placement);
+
     ImageCollection m_images;
     QString m_tag;
     std::optional<int> m_startLine;
+    QImage m_scaled;
+    qint64 m_scaledFrom = 0;
+    QRect m_scaledRect;
+    double m_scaledScale = 0.0;
 };
 
 } // namespace imaging

@@ -1,16 +1,16 @@
+#include "Durable.h"
 #include "ImageImpl.h"
 #include "LabelPainter.h"
+#include "modGlobal.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmimage/diregist.h>
 #include <dcmtk/dcmimgle/dcmimage.h>
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
-#include <QUuid>
 
 #include <algorithm>
 #include <cmath>
@@ -401,7 +401,7 @@ Image Image::saveImage(bool /*flag: the copy always carries the labels*/) const 
     QImage canvas = shown.convertToFormat(QImage::Format_RGB32);
     {
         QPainter painter(&canvas);
-        paintLabels(painter, m_labels);
+        paintLabels(painter, m_labels, canvas.size());
     }
     canvas = canvas.convertToFormat(QImage::Format_RGB888);
 
@@ -483,9 +483,9 @@ void Image::write(const QString& path, bool flag) const {
     }
     // The file is completed under a temporary name beside the target and
     // only then renamed over it, so a failed write never destroys a file.
-    TemporaryPath temporary(QDir(folder).filePath(
-        QStringLiteral(".%1.%2.tmp")
-            .arg(info.fileName(), QUuid::createUuid().toString(QUuid::Id128))));
+    // Temporary files left there by an interrupted write go first.
+    durable::removeStaleTemporaries(folder);
+    TemporaryPath temporary(durable::temporaryPathFor(path));
     const OFCondition status =
         d->file.saveFile(detail::toFilename(temporary.path()), transferSyntax, EET_ExplicitLength,
                          EGL_withoutGL, EPD_noChange, 0, 0, flag ? EWM_createNewMeta : EWM_dataset);
@@ -501,6 +501,13 @@ void Image::write(const QString& path, bool flag) const {
         throw ImagingError(
             writeError(path, QStringLiteral("die Datei wurde nicht vollständig geschrieben")));
     }
+    // On disk before it replaces the target, and the rename on disk before
+    // the caller deletes anything on the strength of it.
+    try {
+        durable::syncFile(temporary.path());
+    } catch (const modGlobal::FileSystemError& e) {
+        throw ImagingError(writeError(path, e.cause()));
+    }
     std::error_code error;
     std::filesystem::rename(std::filesystem::path(temporary.path().toStdU16String()),
                             std::filesystem::path(info.absoluteFilePath().toStdU16String()), error);
@@ -508,6 +515,11 @@ void Image::write(const QString& path, bool flag) const {
         throw ImagingError(writeError(path, QString::fromLocal8Bit(error.message())));
     }
     temporary.release();
+    try {
+        durable::syncFolder(folder);
+    } catch (const modGlobal::FileSystemError& e) {
+        throw ImagingError(writeError(path, e.cause()));
+    }
 }
 
 } // namespace imaging

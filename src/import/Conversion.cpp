@@ -52,6 +52,9 @@ std::optional<QString> pixelSpacingValue(const QString& typed) {
     // A DS never holds a comma, so each one can only be a decimal comma.
     QString value = typed;
     value.replace(QLatin1Char(','), QLatin1Char('.'));
+    // One value means square pixels: the same spacing for rows and columns.
+    if (imaging::isDecimalString(value, QStringLiteral("1")))
+        value += QLatin1Char('\\') + value;
     if (!imaging::isDecimalString(value, QStringLiteral("2")))
         return std::nullopt;
     for (const QString& part : value.split(QLatin1Char('\\'))) {

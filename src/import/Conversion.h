@@ -37,7 +37,8 @@ QList<ImportAttribute> importAttributes(const ImportUids& uids, const QString& c
 
 // The Pixel Spacing to write for the text typed into the dialog: empty for an
 // empty text; decimal commas become points, so "0,2\0,2" gives "0.2\0.2";
-// nullopt unless the result is two positive decimal values (a valid DS).
+// one value means square pixels, so "0,2" gives "0.2\0.2" too; nullopt unless
+// the result is two positive decimal values (a valid DS).
 std::optional<QString> pixelSpacingValue(const QString& typed);
 
 // Sets the attributes on the image in order.

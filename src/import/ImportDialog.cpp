@@ -2,6 +2,8 @@
 
 #include "Conversion.h"
 #include "DicomViewer.h"
+#include "Durable.h"
+#include "Values.h"
 #include "modINI.h"
 
 #include <QDateEdit>
@@ -10,6 +12,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+
+#include <optional>
 
 namespace importer {
 
@@ -210,12 +214,23 @@ void frmNoDCM::cmdImport_Click() {
                           QStringLiteral("Das Pixelspacing „%1“ ist ungültig.\n\nBitte geben Sie "
                                          "den Zeilen- und den Spaltenabstand in mm als zwei Zahlen "
                                          "größer als 0 ein, getrennt durch einen Backslash, zum "
-                                         "Beispiel 0,2\\0,2. Ein leeres Feld lässt das "
+                                         "Beispiel 0,2\\0,2, oder für quadratische Pixel eine "
+                                         "Zahl, zum Beispiel 0,2. Ein leeres Feld lässt das "
                                          "Pixelspacing weg.")
                               .arg(txtPixelSpacing->text()),
                           modGlobal::Icon::Warning);
         txtPixelSpacing->setFocus();
         txtPixelSpacing->selectAll();
+        return;
+    }
+
+    if (!imaging::isPatientId(txtNumber->text())) {
+        modGlobal::MsgBox(this,
+                          QStringLiteral("Die Kuhnummer „%1“ ist ungültig.\n\n%2")
+                              .arg(txtNumber->text(), imaging::kPatientIdRule),
+                          modGlobal::Icon::Warning);
+        txtNumber->setFocus();
+        txtNumber->selectAll();
         return;
     }
 
@@ -238,8 +253,15 @@ void frmNoDCM::cmdImport_Click() {
         return;
     const QString target =
         folder + QStringLiteral("/Original/") + image.imageUid() + QStringLiteral(".dcm");
+    // From before the image is written until the bitmap is gone, a journal
+    // lets the next start finish an import cut off in between, so the bitmap
+    // is not imported a second time.
+    std::optional<durable::Replacement> journal;
     if (!runStep(this, QStringLiteral("Das Speichern der Datei „%1“ als DICOM-Bild").arg(name),
-                 kKeep, [&] { image.write(target, true); }))
+                 kKeep, [&] {
+                     journal.emplace(target, bitmap, false);
+                     image.write(target, true);
+                 }))
         return;
     // The image is written: the run moves on even when the bitmap cannot be
     // deleted, so it is not converted twice.
@@ -248,6 +270,7 @@ void frmNoDCM::cmdImport_Click() {
                 QStringLiteral(" Bitte entfernen Sie sie, damit sie nicht ein zweites Mal "
                                "importiert wird."),
             [&] { modGlobal::fso().DeleteFile(bitmap, false); });
+    journal.reset();
     advance();
 }
 

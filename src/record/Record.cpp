@@ -4,7 +4,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 #include <optional>
 
@@ -25,9 +27,38 @@ namespace {
 const QByteArray kBom = QByteArrayLiteral("\xEF\xBB\xBF");
 const QString kUidColumn = QStringLiteral("Bild-UID");
 const QString kNumberColumn = QStringLiteral("Kuhnummer");
+const QString kStartLineColumn = QStringLiteral("Startlinie");
+const QString kUnitColumn = QStringLiteral("Einheit");
+const QString kLengthColumn = QStringLiteral("Länge");
 
-QString lengthColumn(int k) {
-    return QStringLiteral("Länge %1").arg(k);
+// The column of length k's own value: "Länge 2", "Einheit 2", "Startlinie 2".
+QString valueColumn(const QString& name, qsizetype k) {
+    return name + QLatin1Char(' ') + QString::number(k);
+}
+
+// The text all values share in one field, or nothing when they differ.
+std::optional<QString> shared(const QList<Value>& values, QString Value::*field) {
+    for (const Value& value : values)
+        if (value.*field != values.front().*field)
+            return std::nullopt;
+    return values.isEmpty() ? QString() : values.front().*field;
+}
+
+// A line of the record file as UTF-8: unchanged when it is valid UTF-8,
+// else read as Windows-1252, the encoding German spreadsheets save CSV in.
+// Throws when Qt was built without that encoding, rather than lose the text.
+QByteArray asUtf8(const QByteArray& line, const QString& file) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(line); // decoding sets hasError()
+    if (!utf8.hasError())
+        return line;
+    QStringDecoder windows1252("windows-1252");
+    if (!windows1252.isValid())
+        throw RecordError(QStringLiteral("Die Messwerttabelle \u201E%1\u201C ist nicht in UTF-8 "
+                                         "geschrieben, und ihr Zeichensatz Windows-1252 kann "
+                                         "hier nicht gelesen werden.")
+                              .arg(QDir::toNativeSeparators(file)));
+    return QString(windows1252(line)).toUtf8();
 }
 
 // The records of a CSV text: split at line ends outside quotes, each without
@@ -116,6 +147,8 @@ public:
         if (text.startsWith(kBom))
             text.remove(0, kBom.size());
         m_rows = splitRecords(text);
+        for (QByteArray& row : m_rows)
+            row = asUtf8(row, file);
         if (m_rows.isEmpty())
             return;
         m_header = splitFields(m_rows.takeFirst());
@@ -148,27 +181,27 @@ public:
         return -1;
     }
 
-    // Sets the named fields of row (appended when -1) and, given a length
-    // count, empties the length columns beyond it; other fields keep their
-    // values. A column missing from the header is added at its end, so a new
-    // table gets the columns in the order of values.
+    // Sets the named fields of row (appended when -1); with
+    // clearOtherValues also empties every other "Länge k", "Einheit k" and
+    // "Startlinie k" field, so no value of an earlier save stays. Other
+    // fields keep their values. A column missing from the header is added at
+    // its end, so a new table gets the columns in the order of values.
     void setFields(qsizetype row, const QList<std::pair<QString, QByteArray>>& values,
-                   std::optional<qsizetype> lengths) {
+                   bool clearOtherValues) {
         QList<QByteArray> fields = row < 0 ? QList<QByteArray>() : splitFields(m_rows[row]);
         auto set = [&](qsizetype index, const QByteArray& value) {
             if (fields.size() <= index)
                 fields.resize(index + 1);
             fields[index] = value;
         };
+        static const QRegularExpression valueName(
+            QStringLiteral("^(%1|%2|%3) [0-9]+$")
+                .arg(kLengthColumn, kUnitColumn, kStartLineColumn));
+        for (qsizetype i = 0; clearOtherValues && i < fields.size() && i < m_header.size(); ++i)
+            if (valueName.match(QString::fromUtf8(m_header[i]).trimmed()).hasMatch())
+                fields[i].clear();
         for (const auto& [name, value] : values)
             set(column(name), value);
-        for (qsizetype k = lengths.value_or(0) + 1; lengths; ++k) {
-            const qsizetype index = indexOf(lengthColumn(static_cast<int>(k)));
-            if (index < 0)
-                break;
-            if (index < fields.size())
-                fields[index].clear();
-        }
         if (fields.size() < m_header.size())
             fields.resize(m_header.size());
         if (row < 0)
@@ -222,17 +255,25 @@ private:
 void saveEntries(const QString& folder, const QList<Entry>& entries) {
     Table table(recordFile(folder));
     for (const Entry& entry : entries) {
+        const std::optional<QString> startLine = shared(entry.values, &Value::startLine);
+        const std::optional<QString> unit = shared(entry.values, &Value::unit);
         QList<std::pair<QString, QByteArray>> values = {
             {kNumberColumn, textCell(entry.number)},
             {kUidColumn, entry.uid.toUtf8()},
             {QStringLiteral("Studiendatum"), textCell(entry.studyDate)},
             {QStringLiteral("Gespeichert"), entry.savedAt.toUtf8()},
-            {QStringLiteral("Startlinie"), entry.startLine.toUtf8()},
-            {QStringLiteral("Einheit"), entry.unit.toUtf8()},
+            {kStartLineColumn, startLine.value_or(QString()).toUtf8()},
+            {kUnitColumn, unit.value_or(QString()).toUtf8()},
         };
-        for (int k = 1; k <= entry.lengths.size(); ++k)
-            values.append({lengthColumn(k), entry.lengths[k - 1].toUtf8()});
-        table.setFields(table.find(entry.uid, entry.number), values, entry.lengths.size());
+        for (qsizetype k = 1; k <= entry.values.size(); ++k) {
+            const Value& value = entry.values[k - 1];
+            values.append({valueColumn(kLengthColumn, k), value.length.toUtf8()});
+            if (!unit)
+                values.append({valueColumn(kUnitColumn, k), value.unit.toUtf8()});
+            if (!startLine)
+                values.append({valueColumn(kStartLineColumn, k), value.startLine.toUtf8()});
+        }
+        table.setFields(table.find(entry.uid, entry.number), values, true);
     }
     table.write();
 }
@@ -243,8 +284,7 @@ void renumberEntry(const QString& folder, const QString& oldUid, const QString& 
     const qsizetype row = table.find(oldUid, oldNumber);
     if (row < 0)
         return;
-    table.setFields(row, {{kNumberColumn, textCell(number)}, {kUidColumn, newUid.toUtf8()}},
-                    std::nullopt);
+    table.setFields(row, {{kNumberColumn, textCell(number)}, {kUidColumn, newUid.toUtf8()}}, false);
     table.write();
 }
 

@@ -1,24 +1,38 @@
 #pragma once
 
+#include <QList>
 #include <QString>
-#include <QStringList>
 
 #include <stdexcept>
 
 // The measurement record of a measurement folder: "Messwerte.csv" beside
 // Original and Gemessen, one row per measured copy. It is written for German
 // spreadsheet programs: UTF-8 with BOM, ";" between fields, CRLF line ends,
-// a German header line.
+// a German header line. A record saved by a spreadsheet in Windows-1252 is
+// read as such (each line that is not valid UTF-8) and written back whole in
+// UTF-8 with BOM, so the file never mixes two encodings.
+//
+// "Startlinie" and "Einheit" hold the start line and unit of a row's lengths
+// when all of them share it. Where they differ, that cell stays empty and
+// each length k gets its own in "Startlinie k" or "Einheit k"; the record
+// never states a start line or unit that a length was not measured with.
 //
 // Every change reads the whole file, changes the one row it concerns and
 // writes the file anew through a temporary file that replaces the old one
 // only when complete. Rows are found by their "Bild-UID" (images without one
 // by their cow number); every other row, and every column the operator added,
-// stays byte for byte as it was, so a table edited by hand survives, rows
-// that cannot be read included.
+// stays as it was (byte for byte, apart from the change to UTF-8), so a table
+// edited by hand survives, rows that cannot be read included.
 namespace record {
 
 inline const QString kFileName = QStringLiteral("Messwerte.csv");
+
+// One measured length with the unit and start line it was measured with.
+struct Value {
+    QString length;    // with the locale's decimal separator
+    QString unit;      // "mm" or "px"
+    QString startLine; // image row the line starts from
+};
 
 // One measured copy as the record holds it; all values already formatted.
 struct Entry {
@@ -26,9 +40,7 @@ struct Entry {
     QString uid;         // SOP Instance UID of the unmeasured image
     QString studyDate;   // "TT.MM.JJJJ", or the stored text when no date
     QString savedAt;     // "TT.MM.JJJJ hh:mm:ss"
-    QString startLine;   // image row the lines start from
-    QString unit;        // "mm" or "px"
-    QStringList lengths; // in the order drawn, with the locale's decimal separator
+    QList<Value> values; // in the order drawn
 };
 
 // A record that cannot be read or written; what() is a German sentence (UTF-8)

@@ -10,6 +10,22 @@ namespace viewer {
 
 using namespace state;
 
+namespace {
+
+// Two images may share a number and so the name of one measured copy: the
+// copy belongs to the image its Source Image Sequence names. A copy that
+// names none, or cannot be read, is taken as the deleted image's.
+bool isCopyOf(const QString& copy, const QString& uid) {
+    try {
+        const QString source = imaging::readHeader(copy).sourceImageUid();
+        return source.isEmpty() || source == uid;
+    } catch (const imaging::ImagingError&) {
+        return true;
+    }
+}
+
+} // namespace
+
 void cmdDelete_Click(const Controls& c) {
     const QString operation = QStringLiteral("Das Löschen des Bildes");
     imaging::ImageCollection& images = c.dvIMG->images();
@@ -66,12 +82,13 @@ void cmdDelete_Click(const Controls& c) {
                  [&] { record::removeEntry(*c.strCurrentFolder, uid, number); });
 
     // The measured copy goes last, once the image has left Original, so a
-    // failure here never leaves a row without its image.
+    // failure here never leaves a row without its image. Another image's
+    // copy of the same number stays.
     if (isPlainFileName(number)) {
         const QString measured =
             measuredFolder(c) + QLatin1Char('/') + number + QStringLiteral(".dcm");
         modGlobal::guarded(c.form, operation, [&] {
-            if (modGlobal::fso().FileExists(measured))
+            if (modGlobal::fso().FileExists(measured) && isCopyOf(measured, uid))
                 modGlobal::fso().DeleteFile(measured, true);
         });
     }

@@ -16,7 +16,11 @@ namespace {
 
 constexpr quint32 kRed = 255; // 0x00BBGGRR
 
-void pickStartLine(const Controls& c, int y) {
+bool insideImage(const imaging::Image& image, int x, int y) {
+    return x >= 0 && y >= 0 && x < image.width() && y < image.height();
+}
+
+void pickStartLine(const Controls& c, int x, int y) {
     c.form->setCursor(Qt::ArrowCursor);
     // Without an image the viewer reports widget pixels, not image rows: a
     // start line picked so would start every later line somewhere else.
@@ -26,6 +30,16 @@ void pickStartLine(const Controls& c, int y) {
                                          "festgelegt werden.\n\nBitte zeigen Sie zuerst ein Bild "
                                          "an, doppelklicken Sie dann auf das Feld links oben und "
                                          "klicken Sie auf die gewünschte Höhe im Bild."),
+                          modGlobal::Icon::Information);
+        return;
+    }
+    // Beside or below the image there is no image row to start from.
+    if (!insideImage(c.dvIMG->images().item(1), x, y)) {
+        modGlobal::MsgBox(c.form,
+                          QStringLiteral("Die Stelle liegt außerhalb des Bildes; die Startlinie "
+                                         "wurde nicht geändert.\n\nBitte doppelklicken Sie "
+                                         "erneut auf das Feld links oben und klicken Sie auf die "
+                                         "gewünschte Höhe im Bild."),
                           modGlobal::Icon::Information);
         return;
     }
@@ -110,7 +124,7 @@ void picStartLine_DblClick(const Controls& c) {
 void dvIMG_MouseEvent(const Controls& c, int button, int /*shift*/, int x, int y) {
     // The crosshair pointer is the armed start-line pick; any button sets it.
     if (c.form->cursor().shape() == Qt::CrossCursor) {
-        pickStartLine(c, y);
+        pickStartLine(c, x, y);
         return;
     }
     imaging::ImageCollection& images = c.dvIMG->images();
@@ -118,10 +132,13 @@ void dvIMG_MouseEvent(const Controls& c, int button, int /*shift*/, int x, int y
         return;
     modGlobal::guarded(c.form, QStringLiteral("Das Messen"), [&] {
         imaging::Image& image = images.item(1);
-        if (button == 1)
-            addMeasurement(c, image, x, y);
-        else
+        if (button == 1) {
+            // A point beside or below the image is no point of it.
+            if (insideImage(image, x, y))
+                addMeasurement(c, image, x, y);
+        } else {
             removeMeasurement(image);
+        }
     });
 }
 

@@ -1,10 +1,15 @@
+#include "Durable.h"
 #include "Record.h"
+#include "Values.h"
 #include "ViewerState.h"
 #include "modGlobal.h"
 
 #include <QCheckBox>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <optional>
 
 namespace viewer {
 
@@ -15,6 +20,20 @@ void chkEdit_Click(const Controls& c) {
     c.txtEdit->setEnabled(on);
     c.cmdEdit->setEnabled(on);
 }
+
+namespace {
+
+// What a renumbering changes in the record, as its journal keeps it.
+QJsonObject recordChange(const QString& folder, const QString& oldUid, const QString& oldNumber,
+                         const QString& number, const QString& newUid) {
+    return {{QStringLiteral("folder"), folder},
+            {QStringLiteral("oldUid"), oldUid},
+            {QStringLiteral("oldNumber"), oldNumber},
+            {QStringLiteral("number"), number},
+            {QStringLiteral("newUid"), newUid}};
+}
+
+} // namespace
 
 void cmdEdit_Click(const Controls& c) {
     const QString operation = QStringLiteral("Das Ändern der Bildnummer");
@@ -30,6 +49,13 @@ void cmdEdit_Click(const Controls& c) {
     }
     const QString oldFile = imagelist::ListView::tag(row);
     const QString number = c.txtEdit->text();
+    if (!imaging::isPatientId(number)) {
+        modGlobal::MsgBox(c.form,
+                          QStringLiteral("Die Nummer „%1“ kann nicht vergeben werden.\n\n%2")
+                              .arg(number, imaging::kPatientIdRule),
+                          modGlobal::Icon::Warning);
+        return;
+    }
 
     // The shown image is read again from its file: the viewer's copy carries
     // the measurements drawn on it, which do not belong in Original.
@@ -37,6 +63,9 @@ void cmdEdit_Click(const Controls& c) {
     QString oldNumber;
     QString newUid;
     QString newFile;
+    // From before the new file is written until the record follows, a journal
+    // lets the next start finish a renumbering cut off in between.
+    std::optional<durable::Replacement> journal;
     const bool written = modGlobal::guarded(c.form, operation, [&] {
         imaging::ImageCollection source;
         source.readFile(oldFile);
@@ -48,6 +77,8 @@ void cmdEdit_Click(const Controls& c) {
         newUid = imaging::UidGenerator().newUid();
         image.setImageUid(newUid);
         newFile = originalFolder(c) + QLatin1Char('/') + newUid + QStringLiteral(".dcm");
+        journal.emplace(newFile, oldFile, true,
+                        recordChange(*c.strCurrentFolder, oldUid, oldNumber, number, newUid));
         image.write(newFile, true);
     });
     if (!written)
@@ -77,12 +108,25 @@ void cmdEdit_Click(const Controls& c) {
         QStringLiteral("Die Bildnummer ist geändert, in der Messwerttabelle steht das "
                        "Bild aber noch unter der alten Nummer."),
         [&] { record::renumberEntry(*c.strCurrentFolder, oldUid, oldNumber, number, newUid); });
+    journal.reset();
 
     if (!modGlobal::guarded(c.form, QStringLiteral("Das Anzeigen des Bildes"),
                             [&] { showUnmeasuredFile(c, newFile); }))
         disableImageCommands(c);
     c.chkEdit->setChecked(false);
     chkEdit_Click(c);
+}
+
+void completeInterruptedWork(QWidget* owner) {
+    // The record's change finds the row by its old UID, so done once already it finds none.
+    durable::completeInterruptedReplacement(owner, [](const QJsonObject& change) {
+        const auto text = [&](const char* key) {
+            return change.value(QLatin1String(key)).toString();
+        };
+        if (change.contains(QLatin1String("folder")))
+            record::renumberEntry(text("folder"), text("oldUid"), text("oldNumber"), text("number"),
+                                  text("newUid"));
+    });
 }
 
 } // namespace viewer

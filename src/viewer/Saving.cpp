@@ -9,6 +9,8 @@
 #include <QHash>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace viewer {
 
 using namespace state;
@@ -37,64 +39,88 @@ QString recordTime(const QDateTime& time) {
     return time.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
 }
 
-// The record row of an image saved now: its lines give the lengths, the
-// unit and the start line they were drawn from (the setting when there is
-// none).
+// The record row of an image saved now: each line gives a length with the
+// unit and start line it was measured with.
 record::Entry recordEntry(const imaging::Image& image) {
     record::Entry entry;
     entry.number = image.imageNumber();
     entry.uid = image.imageUid();
     entry.studyDate = recordDate(image.attribute(0x0008, 0x0020).value());
     entry.savedAt = recordTime(QDateTime::currentDateTime());
-    entry.startLine = modGlobal::startLine();
     const imaging::LabelList& labels = image.labels();
     for (int i = 1; i <= labels.count(); ++i) {
         const imaging::Label& line = labels.item(i);
-        if (line.kind != imaging::Label::Line)
-            continue;
-        if (entry.lengths.isEmpty()) {
-            entry.startLine = QString::number(line.top);
-            entry.unit = line.unitText();
-        }
-        entry.lengths << measurementNumber(line.measuredLength(), QLocale());
+        if (line.kind == imaging::Label::Line)
+            entry.values << record::Value{measurementNumber(line.measuredLength(), QLocale()),
+                                          line.unitText(), QString::number(line.top)};
     }
     return entry;
 }
 
 // The measured copy keeps its values in Image Comments, readable in any
 // viewer and enough to rebuild a lost record: the comments of the image it
-// was made from, then on a line of its own
-// "Messwerte ab Startlinie 100: 30 mm; 12,2 mm".
+// was made from, then on a line of its own the values, each with its unit.
+// Values from one start line: "Messwerte ab Startlinie 100: 30 mm; 12,2 px";
+// from several: "Messwerte: 30 mm ab Startlinie 100; 12 mm ab Startlinie 80";
+// none: "Messwerte: keine".
 QString copyComments(const QString& imageComments, const record::Entry& entry) {
-    QStringList values;
-    for (const QString& length : entry.lengths)
-        values << length + QLatin1Char(' ') + entry.unit;
-    const QString line =
-        QStringLiteral("Messwerte ab Startlinie %1: %2")
-            .arg(entry.startLine,
-                 values.isEmpty() ? QStringLiteral("keine") : values.join(QStringLiteral("; ")));
+    const QList<record::Value>& values = entry.values;
+    const bool oneStartLine = std::all_of(values.begin(), values.end(), [&](const auto& value) {
+        return value.startLine == values.front().startLine;
+    });
+    QStringList texts;
+    for (const record::Value& value : values)
+        texts << value.length + QLatin1Char(' ') + value.unit +
+                     (oneStartLine ? QString()
+                                   : QStringLiteral(" ab Startlinie ") + value.startLine);
+    QString line = QStringLiteral("Messwerte: keine");
+    if (!values.isEmpty() && oneStartLine)
+        line = QStringLiteral("Messwerte ab Startlinie %1: %2")
+                   .arg(values.front().startLine, texts.join(QStringLiteral("; ")));
+    else if (!values.isEmpty())
+        line = QStringLiteral("Messwerte: ") + texts.join(QStringLiteral("; "));
     return imageComments.isEmpty() ? line : imageComments + QStringLiteral("\r\n") + line;
 }
 
-// Reads the last line of copyComments' text back into entry; false for any
-// other text.
+// Reads the last line of copyComments' text back into entry's values, also
+// from copies that stated one start line for no values ("Messwerte ab
+// Startlinie 100: keine"); false for any other text.
 bool readCopyComments(const QString& text, record::Entry& entry) {
-    static const QRegularExpression form(QStringLiteral("^Messwerte ab Startlinie (\\S+): (.+)$"));
+    static const QRegularExpression form(
+        QStringLiteral("^Messwerte(?: ab Startlinie (\\S+))?: (.+)$"));
+    static const QRegularExpression valueForm(
+        QStringLiteral("^(\\S+) (\\S+)(?: ab Startlinie (\\S+))?$"));
     const QRegularExpressionMatch match =
         form.match(text.mid(text.lastIndexOf(QLatin1Char('\n')) + 1).trimmed());
     if (!match.hasMatch())
         return false;
-    entry.startLine = match.captured(1);
     if (match.captured(2) == QStringLiteral("keine"))
         return true;
-    for (const QString& value : match.captured(2).split(QStringLiteral("; "))) {
-        const qsizetype blank = value.lastIndexOf(QLatin1Char(' '));
-        if (blank <= 0)
+    for (const QString& item : match.captured(2).split(QStringLiteral("; "))) {
+        const QRegularExpressionMatch value = valueForm.match(item);
+        const QString startLine =
+            value.captured(3).isEmpty() ? match.captured(1) : value.captured(3);
+        if (!value.hasMatch() || startLine.isEmpty())
             return false;
-        entry.lengths << value.left(blank);
-        entry.unit = value.mid(blank + 1);
+        entry.values << record::Value{value.captured(1), value.captured(2), startLine};
     }
     return true;
+}
+
+// True when file is a measured copy whose values line lists at least one
+// value: replacing it with an image without measurements would lose them.
+bool copyHoldsMeasurements(const QString& file) {
+    if (!QFileInfo(file).isFile())
+        return false;
+    try {
+        record::Entry entry;
+        return readCopyComments(
+                   imaging::readHeader(file).attribute(kCommentsGroup, kCommentsElement).value(),
+                   entry) &&
+               !entry.values.isEmpty();
+    } catch (const imaging::ImagingError&) {
+        return false;
+    }
 }
 
 // The rows of a lost record, rebuilt only from what Kalvara wrote: the
@@ -145,9 +171,23 @@ void cmdSave_Click(const Controls& c) {
     // has moved since; any other row would claim a copy that does not exist.
     QTreeWidgetItem* row = rowOfShownFile(c);
     const record::Entry entry = recordEntry(images.item(1));
+    // One Enter on an unmeasured image must not silently replace the saved
+    // measurements of its number.
+    const QString number = images.item(1).imageNumber();
+    if (entry.values.isEmpty() && isPlainFileName(number) &&
+        copyHoldsMeasurements(measuredFolder(c) + QLatin1Char('/') + number +
+                              QStringLiteral(".dcm")) &&
+        modGlobal::MsgBox(c.form,
+                          QStringLiteral("Die gespeicherte Kopie von Nummer %1 enthält "
+                                         "Messwerte, das angezeigte Bild aber keine.\r\n\r\n"
+                                         "Soll die Kopie trotzdem durch das Bild ohne Messwerte "
+                                         "ersetzt werden?")
+                              .arg(number),
+                          modGlobal::Icon::Question, modGlobal::Buttons::YesNo,
+                          modGlobal::Answer::No) != modGlobal::Answer::Yes)
+        return;
     const bool saved = modGlobal::guarded(c.form, operation, [&] {
         const imaging::Image& image = images.item(1);
-        const QString number = image.imageNumber();
         if (!isPlainFileName(number))
             throw std::runtime_error(
                 QStringLiteral("Die Bildnummer \u201E%1\u201C enthält ein Zeichen, das in "

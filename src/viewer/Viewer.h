@@ -59,6 +59,8 @@ void picStartLine_DblClick(const Controls& c);
 // A mouse press in the viewer; x, y in image pixels. With the pick armed it
 // sets the start line to y; otherwise, on an unmeasured image, the left
 // button adds a measurement and any other button takes the last one away.
+// A point outside the image's pixels neither sets the start line (the
+// operator is told) nor adds a measurement.
 void dvIMG_MouseEvent(const Controls& c, int button, int shift, int x, int y);
 
 // Shows the current start-line value in the viewer; a value that is not a
@@ -102,6 +104,11 @@ void chkEdit_Click(const Controls& c);
 // as a new file into Original and deletes the old file; the image's row of the
 // record follows.
 void cmdEdit_Click(const Controls& c);
+
+// At start: finishes or undoes a renumbering or an import that a kill or a
+// power cut interrupted, so each image exists once and a renumbered image's
+// record row follows it. Failures are reported on owner's window.
+void completeInterruptedWork(QWidget* owner);
 
 // ---------------------------------------------------------------- deleting
 

@@ -1,11 +1,15 @@
+#include "DicomFixtures.h"
 #include "DicomViewer.h"
+#include "ListView.h"
 #include "TestSupport.h"
 #include "frmMain.h"
 #include "modGlobal.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,8 +17,11 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidgetItem>
+#include <QWindow>
 
 #include <filesystem>
 #include <new>
@@ -62,6 +69,9 @@ private Q_SLOTS:
                  QPoint((outer.width() * 15 - 2895 - 130) / 15, 0));
         QCOMPARE(w.picMain->width(), 193);
         QCOMPARE(w.dvIMG->pos(), QPoint(0, 0));
+        // The overlap of 130 twips: the viewer's last column, not the panel.
+        QCOMPARE(w.childAt(w.picMain->x() + 8, 300), w.dvIMG);
+        QCOMPARE(w.dvIMG->geometry().right(), w.picMain->x() + 8);
         QCOMPARE(w.lblValues->geometry(), QRect(12, 675, 163, 160)); // below "Ordner archivieren"
 
         // Too small for panel and viewer: sizes that would be negative keep their old values,
@@ -72,6 +82,67 @@ private Q_SLOTS:
         QCOMPARE(w.picMain->x(), (w.frameGeometry().width() * 15 - 2895 - 130) / 15);
         QCOMPARE(w.picMain->size(), panel);
         QCOMPARE(w.dvIMG->size(), viewer);
+    }
+
+    // A window manager frames the window after its first resize and sends
+    // only a move with the frame. Played here by a window shown without a
+    // frame that gets one at its next move: the viewer's height then comes
+    // from the new outer height H, (15 H - 550) / 15 whole pixels.
+    void layoutFollowsTheFrame() {
+        TestWorkspace ws;
+        frmMain w;
+        QVERIFY(w.Form_Load());
+        w.setWindowFlag(Qt::FramelessWindowHint);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const int client = w.height();
+        QCOMPARE(w.dvIMG->height(), client - 37);
+        QWindow* window = w.windowHandle();
+        window->setFlags(window->flags() & ~Qt::FramelessWindowHint);
+        window->setPosition(window->position() + QPoint(5, 5)); // as the manager moves it
+        QTRY_VERIFY(w.frameGeometry().height() > client);
+        QCOMPARE(w.height(), client);
+        QCOMPARE(w.dvIMG->height(), w.frameGeometry().height() - 37);
+    }
+
+    // The design's client area of 883 x 867 pixels does not fit the offscreen
+    // screen of 800 x 800: the window opens at that size less 16 x 48 for a frame.
+    void firstSizeFitsTheScreen() {
+        frmMain w;
+        QCOMPARE(w.screen()->availableSize(), QSize(800, 800));
+        QCOMPARE(w.size(), QSize(784, 752));
+    }
+
+    // In the window: a click on the band below the image measures nothing
+    // and leaves the clipboard alone; one on the image's last row measures.
+    void clickBelowTheImage() {
+        TestWorkspace ws;
+        ws.mkpath("/Messungen/Messung/Original");
+        fixtures::writeDicom(ws.path("/Messungen/Messung/Original/a.dcm"),
+                             fixtures::DicomSpec{"17", {}, "0.2\\0.2", "20261205", 400, 400});
+        MessageRecorder messages;
+        frmMain w;
+        QVERIFY(w.Form_Load());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.cboDone->setCurrentIndex(w.cboDone->findText(QStringLiteral("- Aktuelle Messung -")));
+        Q_EMIT w.cboDone->activated(w.cboDone->currentIndex());
+        QTreeWidgetItem* row = w.lvwList->topLevelItem(0);
+        QVERIFY(row);
+        QTest::mouseClick(w.lvwList->viewport(), Qt::LeftButton, {},
+                          w.lvwList->visualItemRect(row).center());
+        QCOMPARE(w.dvIMG->tag(), QStringLiteral("ORIGINAL"));
+        const QRect shown = w.dvIMG->placement().surfaceRect();
+        QVERIFY(shown.bottom() + 1 < w.dvIMG->height()); // a band below the image
+
+        QGuiApplication::clipboard()->setText(QStringLiteral("vorher"));
+        QTest::mouseClick(w.dvIMG, Qt::LeftButton, {},
+                          QPoint(shown.center().x(), shown.bottom() + 1));
+        QCOMPARE(w.dvIMG->images().item(1).labels().count(), 0);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("vorher"));
+        QTest::mouseClick(w.dvIMG, Qt::LeftButton, {}, QPoint(shown.center().x(), shown.bottom()));
+        QCOMPARE(w.dvIMG->images().item(1).labels().count(), 2);
+        QCOMPARE(messages.count(), 0);
     }
 
     void freshWorkspace() {

@@ -39,6 +39,22 @@ QTreeWidgetItem* rowFor(const imagelist::ListView* list, const QString& number) 
     return nullptr;
 }
 
+// The row whose stored file is path: images of one number are told apart by it.
+QTreeWidgetItem* rowOfFile(const imagelist::ListView* list, const QString& path) {
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (imagelist::ListView::tag(list->topLevelItem(i)) == path)
+            return list->topLevelItem(i);
+    return nullptr;
+}
+
+// Row of a record read by csvRows as column name -> field.
+QMap<QString, QString> recordRow(const QList<QStringList>& rows, qsizetype row) {
+    QMap<QString, QString> fields;
+    for (qsizetype i = 0; !rows.isEmpty() && i < rows[0].size(); ++i)
+        fields.insert(rows[0][i], rows.value(row).value(i));
+    return fields;
+}
+
 // Every DICOM file below a folder, by name.
 QStringList dicomFiles(const QString& folder) {
     QStringList files;
@@ -56,11 +72,16 @@ class tst_workday : public QObject {
 private Q_SLOTS:
     void initTestCase();
     void measureAndSave();
+    void mixedUnitsAndStartLines();
+    void savedMeasurementsAreNotReplacedUnasked();
+    void refusedArchiveChangesNothing_data();
+    void refusedArchiveChangesNothing();
     void wholeDay();
 
 private:
     void choose(frmMain& w, const QString& entry);
     void clickRow(frmMain& w, const QString& number, Qt::MouseButton button = Qt::LeftButton);
+    void clickFileRow(frmMain& w, const QString& path);
     void clickImage(frmMain& w, int x, int y, Qt::MouseButton button = Qt::LeftButton);
     void setStartLine(frmMain& w, int y);
 };
@@ -83,10 +104,17 @@ void tst_workday::clickRow(frmMain& w, const QString& number, Qt::MouseButton bu
     QCOMPARE(w.lvwList->currentItem(), row);
 }
 
+void tst_workday::clickFileRow(frmMain& w, const QString& path) {
+    QTreeWidgetItem* row = rowOfFile(w.lvwList, path);
+    QVERIFY2(row, qPrintable(path));
+    QTest::mouseClick(w.lvwList->viewport(), Qt::LeftButton, {},
+                      w.lvwList->visualItemRect(row).center());
+    QCOMPARE(w.dvIMG->tag(), QStringLiteral("ORIGINAL"));
+}
+
 void tst_workday::clickImage(frmMain& w, int x, int y, Qt::MouseButton button) {
-    // The centre of the image pixel, wherever the viewer puts it.
-    const QPointF at = w.dvIMG->imageToWidget(QPointF(x + 0.5, y + 0.5));
-    QTest::mouseClick(w.dvIMG, button, {}, at.toPoint());
+    // A widget pixel that shows the image pixel, wherever the viewer puts it.
+    QTest::mouseClick(w.dvIMG, button, {}, w.dvIMG->placement().surfacePixelOf(QPoint(x, y)));
 }
 
 void tst_workday::setStartLine(frmMain& w, int y) {
@@ -133,17 +161,18 @@ void tst_workday::measureAndSave() {
     w.resize(1200, 600);
     QTRY_VERIFY(w.dvIMG->width() > w.dvIMG->height() + 200);
     const QImage shown = w.dvIMG->grab().toImage();
-    const QPointF left = w.dvIMG->imageToWidget(QPointF(0, 100.5));
-    const QPointF right = w.dvIMG->imageToWidget(QPointF(400, 100.5));
+    const imaging::ImagePlacement placement = w.dvIMG->placement();
+    const int row = placement.surfacePixelOf(QPoint(0, 100)).y();
+    const QRect across = placement.surfaceRect();
     int onLine = 0;
     int elsewhere = 0;
     for (int y = 0; y < shown.height(); ++y)
         for (int x = 0; x < shown.width(); ++x) {
             const QColor c = shown.pixelColor(x, y);
             if (c.red() > 200 && c.green() > 180 && c.blue() < 80)
-                ++(y == int(left.y()) && x >= left.x() && x < right.x() ? onLine : elsewhere);
+                ++(y == row && x >= across.left() && x <= across.right() ? onLine : elsewhere);
         }
-    QVERIFY2(onLine > (right.x() - left.x()) / 3 && elsewhere == 0,
+    QVERIFY2(onLine > across.width() / 3 && elsewhere == 0,
              qPrintable(QStringLiteral("%1 %2").arg(onLine).arg(elsewhere)));
 
     imaging::Image& image = w.dvIMG->images().item(1);
@@ -241,6 +270,157 @@ void tst_workday::measureAndSave() {
     choose(w, "- Aktuelle Messung -");
     QVERIFY(!w.cmdSave->isEnabled() && !w.chkEdit->isEnabled() && !w.cmdDelete->isEnabled());
     QCOMPARE(w.dvIMG->tag(), QString());
+}
+
+void tst_workday::mixedUnitsAndStartLines() {
+    TestWorkspace ws;
+    MessageRecorder messages;
+    ws.mkpath("/Messungen/Messung/Original");
+    // No Pixel Spacing; the left half is an ultrasound region of 0,01 cm per row.
+    fixtures::writeVariant(ws.path("/Messungen/Messung/Original/a.dcm"),
+                           {.base = {"21", "1.2.21", {}, "20261205", 400, 400},
+                            .regions = {{0, 0, 199, 399, 3, 0.01}}});
+    fixtures::writeDicom(ws.path("/Messungen/Messung/Original/b.dcm"),
+                         fixtures::DicomSpec{"22", "1.2.22", {}, "20261205", 400, 400});
+    frmMain w;
+    QVERIFY(w.Form_Load());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    choose(w, "- Aktuelle Messung -");
+
+    // 200 rows inside the region, 200 outside, then 200 from a new start line.
+    clickRow(w, "21");
+    setStartLine(w, 100);
+    clickImage(w, 100, 300);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("20"));
+    clickImage(w, 300, 300);
+    setStartLine(w, 50);
+    clickImage(w, 300, 250);
+    QTest::keyClick(&w, Qt::Key_Return);
+
+    const QString recordFile = ws.path("/Messungen/Messung/Messwerte.csv");
+    const QMap<QString, QString> saved = recordRow(csvRows(recordFile), 1);
+    const QMap<QString, QString> expected = {
+        {"Startlinie", ""},  {"Einheit", ""},         {"Länge 1", "20"},
+        {"Einheit 1", "mm"}, {"Startlinie 1", "100"}, {"Länge 2", "200"},
+        {"Einheit 2", "px"}, {"Startlinie 2", "100"}, {"Länge 3", "200"},
+        {"Einheit 3", "px"}, {"Startlinie 3", "50"}};
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+        QCOMPARE(saved.value(it.key()), it.value());
+    const QString copy = ws.path("/Messungen/Messung/Gemessen/21.dcm");
+    QCOMPARE(imaging::readHeader(copy).attribute(0x0020, 0x4000).value(),
+             QStringLiteral("Messwerte: 20 mm ab Startlinie 100; 200 px ab Startlinie 100; "
+                            "200 px ab Startlinie 50"));
+
+    // A lost record is rebuilt from the copy with the same values.
+    QVERIFY(QFile::remove(recordFile));
+    clickRow(w, "22");
+    clickImage(w, 40, 160);
+    QTest::keyClick(&w, Qt::Key_Return);
+    const QList<QStringList> rebuilt = csvRows(recordFile);
+    QCOMPARE(rebuilt.size(), 3);
+    const QMap<QString, QString> rebuiltRow = recordRow(rebuilt, 1);
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+        QCOMPARE(rebuiltRow.value(it.key()), it.value());
+    QCOMPARE(messages.count(), 0);
+}
+
+void tst_workday::savedMeasurementsAreNotReplacedUnasked() {
+    TestWorkspace ws;
+    MessageRecorder messages(modGlobal::Answer::No);
+    ws.mkpath("/Messungen/Messung/Original");
+    // Two images that share the number 31, so one measured copy's name.
+    const QString a = ws.path("/Messungen/Messung/Original/a.dcm");
+    const QString b = ws.path("/Messungen/Messung/Original/b.dcm");
+    fixtures::writeDicom(a, fixtures::DicomSpec{"31", "1.2.31", "0.2\\0.2", "20261205", 400, 400});
+    fixtures::writeDicom(b, fixtures::DicomSpec{"31", "1.2.32", "0.2\\0.2", "20261205", 400, 400});
+    frmMain w;
+    QVERIFY(w.Form_Load());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    choose(w, "- Aktuelle Messung -");
+    clickFileRow(w, a);
+    setStartLine(w, 100);
+    clickImage(w, 40, 250);
+    QTest::keyClick(&w, Qt::Key_Return);
+    const QString copy = ws.path("/Messungen/Messung/Gemessen/31.dcm");
+    const QString recordFile = ws.path("/Messungen/Messung/Messwerte.csv");
+    const QByteArray savedCopy = readFile(copy);
+    const QByteArray savedRecord = readFile(recordFile);
+    QCOMPARE(messages.count(), 0);
+
+    // One Enter on an image without lines, its own or the other one of the
+    // number: a question, default No; No changes nothing.
+    for (const QString& image : {a, b}) {
+        clickFileRow(w, image);
+        const int before = messages.count();
+        QTest::keyClick(&w, Qt::Key_Return);
+        QCOMPARE(messages.count(), before + 1);
+        QCOMPARE(messages.last().icon, modGlobal::Icon::Question);
+        QCOMPARE(messages.last().buttons, modGlobal::Buttons::YesNo);
+        QCOMPARE(messages.last().defaultButton, modGlobal::Answer::No);
+        QCOMPARE(readFile(copy), savedCopy);
+        QCOMPARE(readFile(recordFile), savedRecord);
+    }
+    QCOMPARE(rowOfFile(w.lvwList, a)->text(1), QStringLiteral("X"));
+    QCOMPARE(rowOfFile(w.lvwList, b)->text(1), QStringLiteral("-"));
+
+    // Deleting b keeps a's copy, its "X" and its record row.
+    messages.setAnswer(modGlobal::Answer::Yes);
+    QTest::mouseClick(w.cmdDelete, Qt::LeftButton);
+    QCOMPARE(readFile(copy), savedCopy);
+    QCOMPARE(rowOfFile(w.lvwList, a)->text(1), QStringLiteral("X"));
+    QCOMPARE(csvRows(recordFile).size(), 2);
+
+    // Yes replaces the copy; a copy without values is then replaced unasked.
+    clickFileRow(w, a);
+    QTest::keyClick(&w, Qt::Key_Return);
+    QCOMPARE(messages.count(), 4);
+    QCOMPARE(imaging::readHeader(copy).attribute(0x0020, 0x4000).value(),
+             QStringLiteral("Messwerte: keine"));
+    QTest::keyClick(&w, Qt::Key_Return);
+    QCOMPARE(messages.count(), 4);
+
+    // Deleting a, whose copy it is, erases the copy.
+    QTest::mouseClick(w.cmdDelete, Qt::LeftButton);
+    QVERIFY(!QFileInfo::exists(copy));
+    QCOMPARE(csvRows(recordFile).size(), 1);
+}
+
+void tst_workday::refusedArchiveChangesNothing_data() {
+    QTest::addColumn<QString>("studyDate");
+    QTest::newRow("no study date") << QString();
+    QTest::newRow("not a date") << QStringLiteral("2026");
+}
+
+void tst_workday::refusedArchiveChangesNothing() {
+    QFETCH(QString, studyDate);
+    TestWorkspace ws;
+    MessageRecorder messages;
+    ws.mkpath("/Messungen/Messung/Original");
+    fixtures::writeDicom(ws.path("/Messungen/Messung/Original/a.dcm"),
+                         fixtures::DicomSpec{"41", "1.2.41", "0.2\\0.2", studyDate, 400, 400});
+    frmMain w;
+    QVERIFY(w.Form_Load());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    choose(w, "- Aktuelle Messung -");
+    clickRow(w, "41");
+    setStartLine(w, 100);
+    clickImage(w, 40, 250);
+
+    QTest::mouseClick(w.cmdCloseStudy, Qt::LeftButton);
+    QCOMPARE(messages.count(), 1);
+    QCOMPARE(w.dvIMG->tag(), QStringLiteral("ORIGINAL"));
+    QVERIFY(w.cmdSave->isEnabled());
+    QVERIFY(w.cmdDelete->isEnabled());
+    QVERIFY(w.chkEdit->isEnabled());
+    QCOMPARE(w.lvwList->topLevelItemCount(), 1);
+
+    // The measurement on the shown image can still be saved.
+    QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+    QCOMPARE(recordRow(csvRows(ws.path("/Messungen/Messung/Messwerte.csv")), 1).value("Länge 1"),
+             QStringLiteral("30"));
 }
 
 void tst_workday::wholeDay() {

@@ -92,9 +92,11 @@ private Q_SLOTS:
         QComboBox selector;
         selector.addItem(QStringLiteral("unverändert"));
 
-        folders::cmdCloseStudy_Click(&viewer, &list, &button, &selector, path(current));
+        const bool cleared =
+            folders::cmdCloseStudy_Click(&viewer, &list, &button, &selector, path(current));
 
         const bool refused = !message.isEmpty();
+        QCOMPARE(cleared, !refused); // the window then keeps its image commands
         QCOMPARE(messages.count(), refused ? 1 : 0);
         if (refused)
             QVERIFY(messages.last().text.contains(message) && messages.last().text.contains(tag));

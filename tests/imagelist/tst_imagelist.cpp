@@ -171,6 +171,26 @@ private Q_SLOTS:
                      "Die Bildliste bleibt leer.");
     }
 
+    // What an interrupted write left beside the images is neither listed nor kept; other
+    // hidden files are images like any other.
+    void loadRemovesTemporaryFiles() {
+        MessageRecorder messages;
+        const QString measured = folder("temporaer");
+        const QString temporary = "/.17.dcm.0123456789abcdef0123456789abcdef.tmp";
+        writeImage(measured + "/Original/17.dcm", "17");
+        writeImage(measured + "/Original" + temporary, "17"); // complete but not yet renamed
+        writeImage(measured + "/Original/.versteckt.dcm", "18");
+        writeImage(measured + "/Gemessen" + temporary, {}); // cut off
+        ListWindow w;
+
+        QVERIFY(imagelist::LoadImageList(w.list, w.bar, measured));
+
+        QCOMPARE(rowsOf(*w.list), (QStringList{"17|-|17.dcm", "18|-|.versteckt.dcm"}));
+        QCOMPARE(messages.count(), 0);
+        QVERIFY(!QFile::exists(measured + "/Original" + temporary));
+        QVERIFY(!QFile::exists(measured + "/Gemessen" + temporary));
+    }
+
     // The second load runs from the first one's event processing, as a second folder choice would.
     void loadStartedDuringALoadTakesOver() {
         MessageRecorder messages;

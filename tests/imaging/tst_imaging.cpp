@@ -1,6 +1,8 @@
 #include "Conversion.h"
 #include "DicomFixtures.h"
+#include "DicomViewer.h"
 #include "Imaging.h"
+#include "LabelPainter.h"
 #include "TestSupport.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -296,6 +298,205 @@ private Q_SLOTS:
         importer::describeImage(image, u"Kuh Ä"_s, u"0.2\\0.2"_s, QDateTime::currentDateTime());
         image.write(path(u"import.dcm"_s), true);
         verifyWithDciodvfy(path(u"import.dcm"_s));
+    }
+
+    // A 640 x 480 image in viewers of several sizes, by hand: scale =
+    // min(W / 640, H / 480), origin = whole pixels that centre the image,
+    // image pixel = floor((widget pixel + 0.5 - origin) / scale).
+    void placementThroughPixelCentres_data() {
+        QTest::addColumn<QSize>("viewer");
+        QTest::addColumn<QPoint>("widgetPixel");
+        QTest::addColumn<QPoint>("imagePixel");
+        QTest::addColumn<QRect>("shown");
+        // Scale 69/64 = 1.078125, origin (0, 41); the pixel corners would give (0, 0)
+        // and (102, 102).
+        const QRect at1078(0, 41, 690, 517);
+        QTest::newRow("1.078 first") << QSize(690, 600) << QPoint(1, 42) << QPoint(1, 1) << at1078;
+        QTest::newRow("1.078 middle")
+            << QSize(690, 600) << QPoint(111, 152) << QPoint(103, 103) << at1078;
+        QTest::newRow("1.078 below")
+            << QSize(690, 600) << QPoint(0, 558) << QPoint(0, 480) << at1078;
+        // Scale 517/480, origin (5, 0).
+        QTest::newRow("1.077 last row")
+            << QSize(700, 517) << QPoint(5, 516) << QPoint(0, 479) << QRect(5, 0, 689, 517);
+        // Scale 1.25, origin (100, 0).
+        const QRect at125(100, 0, 800, 600);
+        QTest::newRow("1.25 last")
+            << QSize(1000, 600) << QPoint(899, 599) << QPoint(639, 479) << at125;
+        QTest::newRow("1.25 right")
+            << QSize(1000, 600) << QPoint(900, 0) << QPoint(640, 0) << at125;
+        QTest::newRow("1.25 left") << QSize(1000, 600) << QPoint(99, 0) << QPoint(-1, 0) << at125;
+        // Scale 0.5, origin (0, 120).
+        QTest::newRow("0.5") << QSize(320, 480) << QPoint(10, 130) << QPoint(21, 21)
+                             << QRect(0, 120, 320, 240);
+    }
+    void placementThroughPixelCentres() {
+        QFETCH(QSize, viewer);
+        QFETCH(QPoint, widgetPixel);
+        const ImagePlacement placement = ImagePlacement::fitted(QSize(640, 480), viewer);
+        QTEST(placement.imagePixelAt(widgetPixel), "imagePixel");
+        QTEST(placement.surfaceRect(), "shown");
+    }
+
+    // Every image pixel is drawn on a widget pixel that a click maps back to
+    // it, at any size where the image is not shrunk.
+    void placementRoundTrip() {
+        int wrong = 0;
+        for (int width = 640; width < 1500; width += 7) {
+            for (int height = 480; height < 1100; height += 11) {
+                const ImagePlacement placement =
+                    ImagePlacement::fitted(QSize(640, 480), QSize(width, height));
+                for (int i = 0; i < 640; ++i) {
+                    const QPoint pixel(i, std::min(i, 479));
+                    wrong += placement.imagePixelAt(placement.surfacePixelOf(pixel)) != pixel;
+                }
+            }
+        }
+        QCOMPARE(wrong, 0);
+
+        // The widget pixels counted as showing the image are those whose
+        // centre lies in it, also where rounding meets a pixel border.
+        int wrongArea = 0;
+        for (int side = 1; side < 1500; ++side) {
+            const ImagePlacement placement =
+                ImagePlacement::fitted(QSize(640, 480), QSize(side, side));
+            const QPoint last = placement.surfaceRect().bottomRight();
+            const QPoint inside = placement.imagePixelAt(last);
+            const QPoint beyond = placement.imagePixelAt(last + QPoint(1, 1));
+            wrongArea +=
+                inside.x() >= 640 || inside.y() >= 480 || beyond.x() < 640 || beyond.y() < 480;
+        }
+        QCOMPARE(wrongArea, 0);
+    }
+
+    // In the real viewer: the image row shown under a widget pixel, the row a
+    // click there reports, the rows a line is drawn over and the start line's
+    // row agree at every size.
+    void viewerShowsWhatAClickMeasures() {
+        // Each pixel tells its own row (green, blue) and column (red, below the labels' 255).
+        QImage coded(640, 480, QImage::Format_RGB32);
+        for (int y = 0; y < coded.height(); ++y)
+            for (int x = 0; x < coded.width(); ++x)
+                coded.setPixel(x, y, qRgb(x & 0x7F, y & 0xFF, y >> 8));
+        QVERIFY(coded.save(path(u"coded.bmp"_s), "BMP"));
+        DicomViewer viewer;
+        viewer.images().add(Image());
+        viewer.images().item(1).importBitmap(path(u"coded.bmp"_s), u"BMP"_s);
+        QPoint reported;
+        connect(&viewer, &DicomViewer::viewerMouseEvent, this,
+                [&](int, int, int x, int y) { reported = QPoint(x, y); });
+        const auto clickAt = [&](QPoint pixel) {
+            QTest::mousePress(&viewer, Qt::LeftButton, {}, pixel);
+            QTest::mouseRelease(&viewer, Qt::LeftButton, {}, pixel);
+            return reported;
+        };
+        for (const QSize size : {QSize(690, 600), QSize(700, 517), QSize(1000, 600),
+                                 QSize(931, 713), QSize(640, 481)}) {
+            viewer.resize(size);
+            const QImage shown = viewer.grab().toImage();
+            const QRect area = viewer.placement().surfaceRect();
+            int wrong = 0;
+            for (int q = area.top(); q <= area.bottom(); ++q) {
+                const QRgb colour = shown.pixel(area.left() + 3, q);
+                wrong += clickAt(QPoint(area.left() + 3, q)).y() !=
+                         (qGreen(colour) | qBlue(colour) << 8);
+            }
+            // Row 1 of the area: QTest takes the pixel (0, 0) for the widget's centre.
+            for (int q = area.left(); q <= area.right(); q += 3)
+                wrong += clickAt(QPoint(q, area.top() + 1)).x() % 128 !=
+                         qRed(shown.pixel(q, area.top() + 1));
+            QVERIFY2(
+                wrong == 0,
+                qPrintable(
+                    u"%1 pixels at %2 x %3"_s.arg(wrong).arg(size.width()).arg(size.height())));
+        }
+
+        // A line from row 50 down to row 250 in column 100, and the start line on row 50.
+        viewer.images().item(1).labels().add(lineAt(100, 50, 200));
+        viewer.setStartLine(50);
+        for (const QSize size : {QSize(690, 600), QSize(931, 713)}) {
+            viewer.resize(size);
+            const QImage shown = viewer.grab().toImage();
+            QList<QPoint> red;
+            int yellowRow = -1;
+            for (int y = 0; y < shown.height(); ++y)
+                for (int x = 0; x < shown.width(); ++x) {
+                    const QRgb c = shown.pixel(x, y);
+                    if (c == qRgb(255, 0, 0))
+                        red << QPoint(x, y);
+                    else if (c == qRgb(255, 220, 0))
+                        yellowRow = y;
+                }
+            QVERIFY(!red.isEmpty());
+            QCOMPARE(clickAt(red.first()), QPoint(100, 50));
+            QCOMPARE(clickAt(red.last()), QPoint(100, 250));
+            QCOMPARE(red.last().y() - red.first().y() + 1, red.size()); // one column, no gap
+            QCOMPARE(clickAt(QPoint(viewer.width() / 2, yellowRow)).y(), 50);
+        }
+
+        // A line from a start row above the image shows from the image's
+        // first row on, as in the copy, not on the black band above it.
+        viewer.images().item(1).labels().clear();
+        viewer.images().item(1).labels().add(lineAt(100, -40, 90));
+        viewer.resize(640, 800);
+        const QImage shown = viewer.grab().toImage();
+        const int column = viewer.placement().surfacePixelOf(QPoint(100, 0)).x();
+        int top = 0;
+        while (top < shown.height() && shown.pixel(column, top) != qRgb(255, 0, 0))
+            ++top;
+        QCOMPARE(clickAt(QPoint(320, top)).y(), 0);
+    }
+
+    // A value near the right or bottom edge is drawn whole and inside the
+    // image, in the burned-in copy and in the viewer alike; the viewer is
+    // wider than the image, so a text past its right edge would land on the
+    // black band. Whole: as many red pixels as the same text in the middle.
+    void textLabelsStayInsideTheImage_data() {
+        QTest::addColumn<bool>("copy");
+        QTest::addColumn<QPoint>("at");
+        for (const bool copy : {true, false}) {
+            const char* where = copy ? "copy" : "viewer";
+            QTest::addRow("%s right", where) << copy << QPoint(630, 200);
+            QTest::addRow("%s bottom", where) << copy << QPoint(300, 475);
+            QTest::addRow("%s corner", where) << copy << QPoint(639, 479);
+        }
+    }
+    void textLabelsStayInsideTheImage() {
+        QFETCH(bool, copy);
+        QFETCH(QPoint, at);
+        QImage black(640, 480, QImage::Format_RGB32);
+        black.fill(Qt::black);
+        QVERIFY(black.save(path(u"black.bmp"_s), "BMP"));
+        DicomViewer viewer;
+        viewer.resize(700, 480);
+        viewer.images().add(Image());
+        Image& image = viewer.images().item(1);
+        image.importBitmap(path(u"black.bmp"_s), u"BMP"_s);
+        int outside = 0;
+        const auto redPixels = [&](QPoint position) {
+            Label text;
+            text.text = u"84,0 mm"_s;
+            text.left = position.x();
+            text.top = position.y();
+            text.colour = 0x0000FF;
+            image.labels().clear();
+            image.labels().add(text);
+            const QImage shown =
+                copy ? image.saveImage(true).displayImage() : viewer.grab().toImage();
+            const QRect area = copy ? shown.rect() : viewer.placement().surfaceRect();
+            int red = 0;
+            for (int y = 0; y < shown.height(); ++y)
+                for (int x = 0; x < shown.width(); ++x)
+                    if (qRed(shown.pixel(x, y)) > 0) {
+                        ++red;
+                        outside += !area.contains(x, y);
+                    }
+            return red;
+        };
+        const int whole = redPixels(QPoint(300, 200));
+        const int nearEdge = redPixels(at);
+        QVERIFY2(nearEdge * 10 >= whole * 9, qPrintable(u"%1 of %2"_s.arg(nearEdge).arg(whole)));
+        QCOMPARE(outside, 0);
     }
 };
 

@@ -1,7 +1,9 @@
 #include "Conversion.h"
 #include "DicomFixtures.h"
 #include "DicomViewer.h"
+#include "Durable.h"
 #include "ImportDialog.h"
+#include "Interruption.h"
 #include "TestSupport.h"
 #include "modINI.h"
 
@@ -14,6 +16,7 @@
 #include <QTimer>
 
 using fixtures::BmpSpec;
+using interruption::KillAt;
 using modGlobal::Icon;
 
 namespace {
@@ -97,7 +100,7 @@ private Q_SLOTS:
         QCOMPARE(run.dialog->lblInfo->text(), QStringLiteral("Bild 2 von 4"));
         run.import("Kuh Ä", "");
         QCOMPARE(run.dialog->lblInfo->text(), QStringLiteral("Bild 3 von 4"));
-        run.import("0", "0,2\\0,2"); // as a German operator types it
+        run.import("0", "0,2"); // square pixels, as a German operator types them
         run.dialog->close();
         QCOMPARE(run.checks, 1);
         QCOMPARE(run.previews, 3);
@@ -106,7 +109,7 @@ private Q_SLOTS:
         QCOMPARE(QDir(run.folder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
                  QStringList({"Gemessen", "Original", "Papierkorb"}));
         const QString ini = modINI::settingsFile();
-        QCOMPARE(modINI::ReadIniValue("GENERAL", "PixelSpacing", "", ini, 256), "0,2\\0,2");
+        QCOMPARE(modINI::ReadIniValue("GENERAL", "PixelSpacing", "", ini, 256), "0,2");
         QCOMPARE(modINI::ReadIniValue("GENERAL", "StudyDate", "", ini, 256), "05.12.2026");
         QCOMPARE(run.converted().size(), 2);
         for (const QFileInfo& file : run.converted())
@@ -134,7 +137,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("spacing");
         QTest::addColumn<Icon>("icon"); // Critical: a file where the measurement folder belongs
         QTest::addColumn<QString>("named");
-        QTest::newRow("invalid pixel spacing") << "0,2" << Icon::Warning << "„0,2“";
+        QTest::newRow("invalid pixel spacing") << "0,2\\0" << Icon::Warning << "„0,2\\0“";
         QTest::newRow("measurement folder blocked")
             << "" << Icon::Critical << "Die Datei bleibt im Verzeichnis NoDCM.";
     }
@@ -159,6 +162,53 @@ private Q_SLOTS:
         QVERIFY(run.ws.fileNames("/NoDCM").isEmpty());
     }
 
+    // Nothing is written and the bitmap stays; the message says what a number may hold.
+    void refusesCowNumbersThatCannotBeAPatientId_data() {
+        QTest::addColumn<QString>("number");
+        QTest::newRow("backslash") << "17\\18";
+        QTest::newRow("65 characters") << QString(65, '1');
+        QTest::newRow("tab") << "17\t";
+        QTest::newRow("DEL") << "17\x7f";
+    }
+    void refusesCowNumbersThatCannotBeAPatientId() {
+        QFETCH(QString, number);
+        Run run;
+        run.open({kGrey});
+        run.import(number, "");
+        QCOMPARE(run.messages.count(), 1);
+        QVERIFY2(run.messages.last().text.contains("64 Zeichen"),
+                 qPrintable(run.messages.last().text));
+        QVERIFY(run.dialog->isVisible());
+        QVERIFY(!QFileInfo::exists(run.folder()));
+        QCOMPARE(run.ws.fileNames("/NoDCM"), QStringList{"0.bmp"});
+    }
+
+    // Killed at any step, an import leaves the bitmap either still waiting or
+    // imported exactly once, and no temporary file or journal, after the next start.
+    void interruptedImport_data() {
+        QTest::addColumn<KillAt>("at");
+        QTest::addColumn<QString>("part"); // of the path at which the child is killed
+        QTest::addColumn<bool>("imported");
+        QTest::newRow("writing the image") << KillAt::Rename << "/Original/." << false;
+        QTest::newRow("deleting the bitmap") << KillAt::Remove << "0.bmp" << true;
+    }
+    void interruptedImport() {
+        QFETCH(KillAt, at);
+        QFETCH(QString, part);
+        QFETCH(bool, imported);
+        Run run;
+        run.open({kGrey});
+        QCOMPARE(interruption::runInChild([&] { run.import("17", ""); }, at, part), "killed");
+
+        durable::completeInterruptedReplacement(&run.owner);
+        QCOMPARE(run.ws.fileNames("/NoDCM").size(), imported ? 0 : 1);
+        QCOMPARE(run.converted().size(), imported ? 1 : 0);
+        QCOMPARE(QDir(run.folder() + "/Original").entryList({".*"}, QDir::Files | QDir::Hidden),
+                 QStringList());
+        QVERIFY(!QFile::exists(durable::journalFile()));
+        QCOMPARE(run.messages.count(), 0);
+    }
+
     void pixelSpacingValue_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("written"); // "-": refused
@@ -166,7 +216,9 @@ private Q_SLOTS:
             QTest::newRow(name) << QString::fromUtf8(typed) << QString::fromUtf8(written);
         };
         row("decimal commas", "0,2\\0,25", "0.2\\0.25");
-        row("one value", "0,2", "-");
+        row("one value: square pixels", "0,2", "0.2\\0.2");
+        row("one value with a decimal point", "0.2", "0.2\\0.2");
+        row("one value of zero", "0", "-");
         row("three values", "0,2\\0,2\\0,2", "-");
         row("letters", "abc\\0,2", "-");
         row("thousands separator", "1.000,5\\1", "-");

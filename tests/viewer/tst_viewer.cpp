@@ -1,15 +1,25 @@
 // Edge cases and mended faults of the viewer commands; tests/e2e has the usual work.
+#include "CsvReader.h"
 #include "DicomFixtures.h"
+#include "Durable.h"
+#include "ImageList.h"
+#include "Interruption.h"
+#include "Record.h"
 #include "TestSupport.h"
 #include "Viewer.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
+#include <csignal>
 #include <memory>
+#include <stdexcept>
+
+#include <sys/resource.h>
 
 using fixtures::DicomSpec;
 using imagelist::ListView;
+using interruption::KillAt;
 using modGlobal::Icon;
 
 class tst_Viewer : public QObject {
@@ -26,6 +36,15 @@ class tst_Viewer : public QObject {
     QString folder(const QString& relative) const { return currentFolder + relative; }
     QStringList files(const QString& sub) const { return QDir(folder(sub)).entryList(QDir::Files); }
     imaging::LabelList& labels() { return c.dvIMG->images().item(1).labels(); }
+    // Hidden files beside the images and in the workspace root, and the journal.
+    QStringList leftovers() const {
+        QStringList names;
+        for (const QString& dir : {ws->root(), folder("/Original"), folder("/Gemessen")})
+            names += QDir(dir).entryList({".*"}, QDir::Files | QDir::Hidden);
+        if (QFile::exists(durable::journalFile()))
+            names << durable::journalFile();
+        return names;
+    }
 
 private Q_SLOTS:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
@@ -69,7 +88,6 @@ private Q_SLOTS:
         QTest::newRow("letters") << "abc" << 10 << "ganze Zahl";
         QTest::newRow("decimal") << "12,5" << 10 << "ganze Zahl";
         QTest::newRow("height above 32 bits") << "-2147483648" << 5 << "zu weit";
-        QTest::newRow("height below 32 bits") << "2147483647" << -5 << "zu weit";
         QTest::newRow("row beyond 32 bits") << " 99999999999" << 10 << "zu weit";
     }
     void unusableStartLine() {
@@ -94,14 +112,46 @@ private Q_SLOTS:
         QCOMPARE(messages.count(), 0);
 
         viewer::picStartLine_DblClick(c); // the pick takes any button, in image rows
-        viewer::dvIMG_MouseEvent(c, 2, 0, 5, -77);
-        QVERIFY(modGlobal::startLine() == "-77" && c.dvIMG->startLine() == -77);
+        viewer::dvIMG_MouseEvent(c, 2, 0, 5, 77);
+        QVERIFY(modGlobal::startLine() == "77" && c.dvIMG->startLine() == 77);
         c.dvIMG->images().clear(); // without an image there are no rows to pick
         viewer::picStartLine_DblClick(c);
         viewer::dvIMG_MouseEvent(c, 1, 0, 5, 120);
-        QVERIFY(modGlobal::startLine() == "-77" && c.dvIMG->startLine() == -77);
+        QVERIFY(modGlobal::startLine() == "77" && c.dvIMG->startLine() == 77);
         QVERIFY(messages.count() == 1 && messages.last().icon == Icon::Information);
         QCOMPARE(c.form->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    // The shown image is 100 x 300 pixels: a point beside, above or below it
+    // is measured from nowhere and is no start row.
+    void pointsOutsideTheImage_data() {
+        QTest::addColumn<QPoint>("point");
+        QTest::addColumn<bool>("inside");
+        QTest::newRow("last pixel") << QPoint(99, 299) << true;
+        QTest::newRow("first pixel") << QPoint(0, 0) << true;
+        QTest::newRow("right") << QPoint(100, 10) << false;
+        QTest::newRow("left") << QPoint(-1, 10) << false;
+        QTest::newRow("below") << QPoint(10, 300) << false;
+        QTest::newRow("above") << QPoint(10, -1) << false;
+    }
+    void pointsOutsideTheImage() {
+        QFETCH(QPoint, point);
+        QFETCH(bool, inside);
+        modGlobal::setStartLine("50");
+        QGuiApplication::clipboard()->setText("vorher");
+        viewer::dvIMG_MouseEvent(c, 1, 0, point.x(), point.y());
+        QCOMPARE(labels().count(), inside ? 2 : 0);
+        QCOMPARE(QGuiApplication::clipboard()->text() == "vorher", !inside);
+        QCOMPARE(messages.count(), 0);
+
+        viewer::picStartLine_DblClick(c);
+        viewer::dvIMG_MouseEvent(c, 1, 0, point.x(), point.y());
+        QCOMPARE(modGlobal::startLine(), inside ? QString::number(point.y()) : "50");
+        QCOMPARE(c.form->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(messages.count(), inside ? 0 : 1);
+        if (!inside)
+            QVERIFY2(messages.last().text.contains("außerhalb des Bildes"),
+                     qPrintable(messages.last().text));
     }
 
     void commandsOnlyForTheShownUnmeasuredImage() {
@@ -175,6 +225,114 @@ private Q_SLOTS:
         QCOMPARE(QStringList({row->text(0), row->text(1), image.imageNumber()}),
                  QStringList({number, "-", number}));
         QVERIFY(files("/Gemessen") == QStringList{"17.dcm"} && messages.count() == 0);
+    }
+
+    void renumberRefusesWhatCannotBeAPatientId_data() {
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("backslash") << "17\\1" << true;
+        QTest::newRow("65 characters") << QString(65, '7') << true;
+        QTest::newRow("line break") << "17\n" << true;
+        QTest::newRow("C1 control character") << "17\u0085" << true;
+        QTest::newRow("64 characters") << QString(64, '7') << false;
+    }
+    void renumberRefusesWhatCannotBeAPatientId() {
+        QFETCH(QString, number);
+        QFETCH(bool, refused);
+        c.txtEdit->setText(number);
+        viewer::cmdEdit_Click(c);
+        QCOMPARE(row->text(0), refused ? "17" : number);
+        QCOMPARE(files("/Original") == QStringList{"IMG0017"}, refused);
+        QCOMPARE(messages.count(), int(refused));
+        if (refused) // the message says what a number may hold
+            QVERIFY2(messages.last().text.contains("64 Zeichen"), qPrintable(messages.last().text));
+    }
+
+    // Killed at any step, a renumbering leaves image 17 exactly once, its record row under the
+    // image's number and UID, and no temporary file or journal, after the next start.
+    void interruptedRenumbering_data() {
+        QTest::addColumn<KillAt>("at");
+        QTest::addColumn<QString>("part"); // of the path at which the child is killed
+        QTest::addColumn<QString>("number");
+        QTest::newRow("writing the journal") << KillAt::Rename << "Vorgang.json"
+                                             << "17";
+        QTest::newRow("writing the new file") << KillAt::Rename << "/Original/."
+                                              << "17";
+        QTest::newRow("deleting the old file") << KillAt::Remove << "IMG0017"
+                                               << "23";
+        QTest::newRow("updating the record") << KillAt::Rename << "Messwerte.csv"
+                                             << "23";
+        QTest::newRow("removing the journal") << KillAt::Remove << "Vorgang.json"
+                                              << "23";
+    }
+    void interruptedRenumbering() {
+        QFETCH(KillAt, at);
+        QFETCH(QString, part);
+        QFETCH(QString, number);
+        record::saveEntries(
+            currentFolder,
+            {{"17", "1.2.3.17", "05.12.2026", "05.12.2026 10:00:00", {{"30", "mm", "100"}}}});
+        c.txtEdit->setText("23");
+        QCOMPARE(interruption::runInChild([&] { viewer::cmdEdit_Click(c); }, at, part), "killed");
+
+        viewer::completeInterruptedWork(form.get());
+        ListView list;
+        QProgressBar bar;
+        QVERIFY(imagelist::LoadImageList(&list, &bar, currentFolder));
+        QCOMPARE(list.topLevelItemCount(), 1);
+        QCOMPARE(list.topLevelItem(0)->text(0), number);
+        const QList<QStringList> rows = csvRows(record::recordFile(currentFolder));
+        QCOMPARE(rows.size(), 2); // the header and the image's row
+        QCOMPARE(rows[1].value(0), number);
+        imaging::ImageCollection image;
+        image.readFile(ListView::tag(list.topLevelItem(0)));
+        QCOMPARE(rows[1].value(1), image.item(1).imageUid());
+        QCOMPARE(leftovers(), QStringList());
+        QCOMPARE(messages.count(), 0);
+    }
+
+    // A journal cut short (renamed into place whole, only a damaged disk or a hand can cut it)
+    // is dropped without acting on it.
+    void cutJournalIsDropped() {
+        const QString copy = folder("/Original/copy.dcm");
+        QVERIFY(QFile::copy(ListView::tag(row), copy));
+        const QByteArray whole = QStringLiteral(R"({"new":"%1","old":"%2","force":true})")
+                                     .arg(copy, ListView::tag(row))
+                                     .toUtf8();
+        writeFile(durable::journalFile(), whole.left(whole.size() - 1));
+
+        viewer::completeInterruptedWork(form.get());
+        QCOMPARE(files("/Original"), (QStringList{"copy.dcm", "IMG0017"}));
+        QCOMPARE(leftovers(), QStringList());
+        QVERIFY(QFile::remove(copy)); // the one image cleanup expects
+    }
+
+    // A save killed before its copy replaced the old one leaves the old copy;
+    // the next save removes the temporary file left beside it.
+    void interruptedSave() {
+        const QByteArray before = readFile(folder("/Gemessen/17.dcm"));
+        QCOMPARE(interruption::runInChild([&] { viewer::cmdSave_Click(c); }, KillAt::Rename,
+                                          "/Gemessen/."),
+                 "killed");
+        QCOMPARE(readFile(folder("/Gemessen/17.dcm")), before);
+        viewer::cmdSave_Click(c);
+        QCOMPARE(leftovers(), QStringList());
+        QCOMPARE(files("/Gemessen"), QStringList{"17.dcm"});
+    }
+
+    // Beyond the file-size limit the write fails and is reported; the process lives on.
+    void saveBeyondTheFileSizeLimit() {
+        const auto save = [&] {
+            std::signal(SIGXFSZ, SIG_DFL);
+            durable::ignoreFileSizeSignal();
+            const rlimit limit{1024, RLIM_INFINITY};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                throw std::runtime_error("no limit");
+            viewer::cmdSave_Click(c);
+            if (messages.count() != 1 || messages.last().icon != Icon::Critical)
+                throw std::runtime_error("not reported");
+        };
+        QCOMPARE(interruption::runInChild(save), "exit 0");
     }
 
     void deletion_data() {
