@@ -1,5 +1,6 @@
 #include "DicomFixtures.h"
 #include "DicomViewer.h"
+#include "Durable.h"
 #include "ListView.h"
 #include "TestSupport.h"
 #include "frmMain.h"
@@ -282,6 +283,8 @@ private Q_SLOTS:
         // An unreadable folder is an error, not an empty one.
         QCOMPARE(causeOf([&] { fs.Files(ws.path("/locked/unreadable")); }), kNoPermission);
         QCOMPARE(causeOf([&] { fs.SubFolders(ws.path("/locked/unreadable")); }), kNoPermission);
+        QCOMPARE(causeOf([&] { durable::syncFile(ws.path("/missing.dcm")); }),
+                 QStringLiteral("Die Datei oder der Ordner ist nicht vorhanden."));
     }
 
     // Qt's English texts map back to German causes; an uncommon one is quoted.
