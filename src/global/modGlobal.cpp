@@ -360,8 +360,9 @@ QString internalFault(const QString& operation, const std::exception& e) {
                           "abgebrochen.");
 }
 
-// The German cause of the exception in flight.
-QString causeOfCurrentException(const QString& operation) {
+} // namespace
+
+QString exceptionCause(const QString& operation) {
     try {
         throw;
     } catch (const std::bad_alloc&) {
@@ -387,14 +388,12 @@ QString causeOfCurrentException(const QString& operation) {
     }
 }
 
-} // namespace
-
 bool guarded(QWidget* owner, const QString& operation, const std::function<void()>& step) {
     try {
         step();
         return true;
     } catch (...) {
-        reportFailure(owner, operation, causeOfCurrentException(operation));
+        reportFailure(owner, operation, exceptionCause(operation));
     }
     return false;
 }

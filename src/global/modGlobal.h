@@ -154,6 +154,10 @@ QFont tahoma(double pointSize, bool bold);
 // any other exception a German note (its English text goes to the log).
 bool guarded(QWidget* owner, const QString& operation, const std::function<void()>& step);
 
+// The German cause of the exception being handled, as guarded() gives it;
+// call it only inside a catch block.
+QString exceptionCause(const QString& operation);
+
 // Shows the critical failure message for an operation.
 void reportFailure(QWidget* owner, const QString& operation, const QString& cause);
 

@@ -37,9 +37,9 @@ bool runStep(QWidget* owner, const QString& operation, const QString& note,
     try {
         step();
         return true;
-    } catch (const std::exception& e) {
-        modGlobal::reportFailure(owner, operation,
-                                 QString::fromUtf8(e.what()) + QStringLiteral("\n\n") + note);
+    } catch (...) {
+        modGlobal::reportFailure(
+            owner, operation, modGlobal::exceptionCause(operation) + QStringLiteral("\n\n") + note);
     }
     return false;
 }
