@@ -35,10 +35,6 @@ QStringList TestWorkspace::fileNames(const QString& relative) const {
     return QDir(path(relative)).entryList(QDir::Files, QDir::Name);
 }
 
-bool ignoresFilePermissions() {
-    return ::geteuid() == 0;
-}
-
 void writeFile(const QString& path, const QByteArray& content) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));

@@ -44,9 +44,6 @@ private:
     QTemporaryDir m_dir;
 };
 
-// True when the process may write files regardless of permissions (root).
-bool ignoresFilePermissions();
-
 // Creates or replaces the file with content; fails the test when it cannot.
 void writeFile(const QString& path, const QByteArray& content = {});
 // The file's bytes; empty when it cannot be read.
