@@ -40,7 +40,8 @@ struct Fragment {
 
 // The size a JPEG or JPEG-LS stream decodes to, from its frame header (SOF):
 // lines × samples per line × components × bytes per sample. Empty when the
-// stream has no frame header before its first scan.
+// fragment shows no well-formed frame header before its first scan; the
+// decoder then judges the stream itself.
 std::optional<qint64> jpegFrameBytes(const Fragment& fragment) {
     const Uint8* bytes = fragment.data;
     const Uint32 size = fragment.length;
@@ -250,14 +251,14 @@ QString pixelDataFault(DcmDataset& dataset, qint64 limit) {
     if (syntax.getXfer() == EXS_JPEG2000LosslessOnly || syntax.getXfer() == EXS_JPEG2000) {
         return {}; // their headers are checked against the image as they are decoded
     }
-    // JPEG and JPEG-LS: every fragment that starts a code stream must not
-    // decode to more than the frame buffer the decoder writes into.
+    // JPEG and JPEG-LS: no fragment that starts a code stream may decode to
+    // more than the frame buffer the decoder writes into.
     for (const Fragment& fragment : fragments) {
         if (fragment.length < 2 || fragment.data[0] != 0xFF || fragment.data[1] != 0xD8) {
             continue; // the continuation of a code stream
         }
         const std::optional<qint64> decoded = jpegFrameBytes(fragment);
-        if (!decoded || *decoded == 0 || *decoded > frameBytes) {
+        if (decoded && *decoded > frameBytes) {
             return QStringLiteral("der JPEG-Kopf passt nicht zu Zeilen, Spalten, "
                                   "Abtastwerten und Bits des Bildes");
         }
