@@ -38,44 +38,53 @@ struct Fragment {
     Uint32 length = 0;
 };
 
-// The size a JPEG or JPEG-LS stream decodes to, from its frame header (SOF):
-// lines × samples per line × components × bytes per sample. Empty when the
-// fragment shows no well-formed frame header before its first scan; the
-// decoder then judges the stream itself.
-std::optional<qint64> jpegFrameBytes(const Fragment& fragment) {
+// What the frame header (SOF) of a JPEG or JPEG-LS stream declares, found by
+// walking its markers as the toolkit's JPEG decoder does before decoding.
+struct JpegHeader {
+    // The walk would never end: the toolkit's walk stops at no marker TEM
+    // (0xFF01) and so loops for good on a stream that has one before its SOF.
+    bool endless = false;
+    // lines × samples per line × components × bytes per sample; empty when
+    // no frame header comes first, which the decoder then judges itself.
+    std::optional<qint64> decodedBytes;
+};
+
+JpegHeader readJpegHeader(const Fragment& fragment, bool jpegLs) {
     const Uint8* bytes = fragment.data;
     const Uint32 size = fragment.length;
-    Uint32 at = 2; // after the start-of-image marker
-    while (at + 4 <= size) {
+    Uint32 at = 0;
+    while (at + 4 < size) {
         if (bytes[at] != 0xFF) {
-            return std::nullopt;
+            return {};
         }
         const Uint8 marker = bytes[at + 1];
-        if (marker == 0xFF) { // fill byte
-            ++at;
-            continue;
-        }
+        const Uint32 length = Uint32(bytes[at + 2]) << 8 | bytes[at + 3];
         const bool startOfFrame = (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 &&
                                    marker != 0xC8 && marker != 0xCC) ||
-                                  marker == 0xF7; // JPEG-LS
-        const Uint32 length = Uint32(bytes[at + 2]) << 8 | bytes[at + 3];
+                                  (jpegLs && marker == 0xF7);
         if (startOfFrame) {
             if (length < 8 || at + 2 + length > size) {
-                return std::nullopt;
+                return {};
             }
             const Uint8* header = bytes + at + 4;
             const qint64 precision = header[0];
             const qint64 lines = qint64{header[1]} << 8 | header[2];
             const qint64 perLine = qint64{header[3]} << 8 | header[4];
             const qint64 components = header[5];
-            return lines * perLine * components * ((precision + 7) / 8);
+            return {false, lines * perLine * components * ((precision + 7) / 8)};
         }
-        if (marker == 0xDA || marker == 0xD9 || length < 2) {
-            return std::nullopt;
+        if (marker == 0x01) {
+            return {true, std::nullopt};
         }
-        at += 2 + length;
+        if (marker == 0xFF) { // a fill byte
+            at += 1;
+        } else if (marker <= 0xBF || (marker >= 0xD0 && marker <= 0xD9)) {
+            at += 2; // reserved, restart, start and end of image: no length
+        } else {
+            at += 2 + length;
+        }
     }
-    return std::nullopt;
+    return {};
 }
 
 // The RLE header of a frame: 1 to 15 segments, one per byte of a sample,
@@ -253,12 +262,17 @@ QString pixelDataFault(DcmDataset& dataset, qint64 limit) {
     }
     // JPEG and JPEG-LS: no fragment that starts a code stream may decode to
     // more than the frame buffer the decoder writes into.
+    const bool jpegLs =
+        syntax.getXfer() == EXS_JPEGLSLossless || syntax.getXfer() == EXS_JPEGLSLossy;
     for (const Fragment& fragment : fragments) {
         if (fragment.length < 2 || fragment.data[0] != 0xFF || fragment.data[1] != 0xD8) {
             continue; // the continuation of a code stream
         }
-        const std::optional<qint64> decoded = jpegFrameBytes(fragment);
-        if (decoded && *decoded > frameBytes) {
+        const JpegHeader header = readJpegHeader(fragment, jpegLs);
+        if (header.endless) {
+            return QStringLiteral("der JPEG-Datenstrom enthält eine ungültige Marke");
+        }
+        if (header.decodedBytes && *header.decodedBytes > frameBytes) {
             return QStringLiteral("der JPEG-Kopf passt nicht zu Zeilen, Spalten, "
                                   "Abtastwerten und Bits des Bildes");
         }

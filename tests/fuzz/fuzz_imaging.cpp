@@ -1,7 +1,8 @@
 // Runs the list read, the full read, the render and the bitmap import over
 // the test fixtures and seeded mutations of them. Every exception other than
-// ImagingError is a failure (reported, its input kept); a crash ends the run
-// and leaves its input as kalvara-fuzz-input in the working folder.
+// ImagingError is a failure (reported, its input kept); a crash or an input
+// that runs for a minute ends the run and leaves its input as
+// kalvara-fuzz-input in the working folder.
 //
 //   kalvara-fuzz [--seconds S] [--iterations N] [--seed N] [--first N] [--verbose]
 //   kalvara-fuzz FILE...    runs the same operations once over each file
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -320,12 +322,16 @@ int main(int argc, char** argv) {
                          qPrintable(seed.name), static_cast<long long>(bytes.size()));
         QElapsedTimer timer;
         timer.start();
+        // An input still running after a minute has stalled: SIGALRM ends
+        // the run and leaves the input behind.
+        alarm(60);
         const QString kept = u"kalvara-fuzz-%1-%2"_s.arg(options.seed).arg(i);
         if (!survives(input,
                       u"iteration %1 (%2), input kept as %3"_s.arg(i).arg(seed.name, kept))) {
             ++failures;
             QFile::copy(input, kept);
         }
+        alarm(0);
         if (timer.elapsed() > slowest) {
             slowest = timer.elapsed();
             slowestIteration = i;

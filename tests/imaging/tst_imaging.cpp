@@ -232,6 +232,11 @@ private Q_SLOTS:
             << "weniger Fragmente";
         QTest::newRow("jpeg frame larger than the image")
             << VariantSpec{.encoding = JpegBaseline} << setNumber(DCM_Rows, 47) << "JPEG-Kopf";
+        // The toolkit's decoder would walk this stream's markers for ever.
+        QTest::newRow("jpeg temporary marker before the frame header")
+            << VariantSpec{.encoding = JpegBaseline}
+            << Damage([](DcmDataset& d) { reinterpret_cast<Uint8*>(firstFragment(d))[3] = 0x01; })
+            << "ungültige Marke";
         QTest::newRow("jpeg-ls frame larger than the image")
             << VariantSpec{.encoding = JpegLs} << setNumber(DCM_Columns, 63) << "JPEG-Kopf";
     }
