@@ -8,9 +8,16 @@
 
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 namespace imaging::detail {
+
+QString damagedCause() {
+    return QStringLiteral("die Datei ist beschädigt oder abgeschnitten");
+}
+
+QString memoryCause() {
+    return QStringLiteral("nicht genug Arbeitsspeicher");
+}
 
 namespace {
 
@@ -38,7 +45,7 @@ QString errnoCause(int code) {
     case ENAMETOOLONG:
         return QStringLiteral("der Pfad ist zu lang");
     case ENOMEM:
-        return QStringLiteral("nicht genug Arbeitsspeicher");
+        return memoryCause();
     default:
         return {};
     }
@@ -49,14 +56,6 @@ constexpr int kKnownErrors[] = {ENOENT, EACCES,  EPERM, ENOSPC, EDQUOT,       EF
                                 EBUSY,  ETXTBSY, EIO,   EISDIR, ENAMETOOLONG, ENOMEM};
 
 } // namespace
-
-QString damagedCause() {
-    return QStringLiteral("die Datei ist beschädigt oder abgeschnitten");
-}
-
-QString memoryCause() {
-    return QStringLiteral("nicht genug Arbeitsspeicher");
-}
 
 QString causeOf(const OFCondition& status) {
     const OFConditionConst* damaged[] = {&EC_StreamNotifyClient,
