@@ -260,14 +260,13 @@ QString pixelDataFault(DcmDataset& dataset, qint64 limit) {
     if (syntax.getXfer() == EXS_JPEG2000LosslessOnly || syntax.getXfer() == EXS_JPEG2000) {
         return {}; // their headers are checked against the image as they are decoded
     }
-    // JPEG and JPEG-LS: no fragment that starts a code stream may decode to
-    // more than the frame buffer the decoder writes into.
+    // JPEG and JPEG-LS: no code stream may decode to more than the frame
+    // buffer the decoder writes into, nor keep the decoder's walk going.
     const bool jpegLs =
         syntax.getXfer() == EXS_JPEGLSLossless || syntax.getXfer() == EXS_JPEGLSLossy;
+    // The decoder walks whichever fragment starts a frame; entropy-coded
+    // data end the walk at once, as they do not start with a marker.
     for (const Fragment& fragment : fragments) {
-        if (fragment.length < 2 || fragment.data[0] != 0xFF || fragment.data[1] != 0xD8) {
-            continue; // the continuation of a code stream
-        }
         const JpegHeader header = readJpegHeader(fragment, jpegLs);
         if (header.endless) {
             return QStringLiteral("der JPEG-Datenstrom enthält eine ungültige Marke");

@@ -237,6 +237,10 @@ private Q_SLOTS:
             << VariantSpec{.encoding = JpegBaseline}
             << Damage([](DcmDataset& d) { reinterpret_cast<Uint8*>(firstFragment(d))[3] = 0x01; })
             << "ungültige Marke";
+        QTest::newRow("jpeg temporary marker for its start")
+            << VariantSpec{.encoding = JpegBaseline}
+            << Damage([](DcmDataset& d) { reinterpret_cast<Uint8*>(firstFragment(d))[1] = 0x01; })
+            << "ungültige Marke";
         QTest::newRow("jpeg-ls frame larger than the image")
             << VariantSpec{.encoding = JpegLs} << setNumber(DCM_Columns, 63) << "JPEG-Kopf";
     }
