@@ -13,6 +13,7 @@
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmdata/dcxfer.h>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <vector>

@@ -20,10 +20,10 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <random>
 #include <utility>
 
