@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 namespace imaging {
@@ -33,13 +34,13 @@ QString statusText(EI_Status status) {
         text = QStringLiteral("die Kodierung der Pixeldaten wird nicht unterstützt");
         break;
     case EIS_MemoryFailure:
-        text = QStringLiteral("nicht genug Arbeitsspeicher");
+        text = detail::memoryCause();
         break;
     default:
         text = QStringLiteral("die Pixeldaten sind ungültig oder können nicht dekodiert werden");
         break;
     }
-    return QStringLiteral("%1 (%2)").arg(text, QString::fromLatin1(DicomImage::getString(status)));
+    return text;
 }
 
 // Decimal text of a DS value; tolerates the decimal comma an operator may
@@ -114,9 +115,16 @@ QString writeError(const QString& path, const QString& cause) {
 
 namespace detail {
 
-QImage renderFrame(DcmDataset& dataset, QString* cause) {
+namespace {
+
+QImage renderChecked(DcmDataset& dataset, QString* cause) {
     if (!dataset.tagExists(DCM_PixelData)) {
         *cause = QStringLiteral("sie enthält keine Pixeldaten");
+        return {};
+    }
+    // The data set is in memory: only what it declares limits its size.
+    *cause = pixelDataFault(dataset, std::numeric_limits<qint64>::max());
+    if (!cause->isEmpty()) {
         return {};
     }
     // Only frame 1 is decoded; a multi-frame file shows its first frame.
@@ -151,6 +159,17 @@ QImage renderFrame(DcmDataset& dataset, QString* cause) {
         std::copy_n(pixels + static_cast<qsizetype>(y) * rowBytes, rowBytes, result.scanLine(y));
     }
     return result;
+}
+
+} // namespace
+
+QImage renderFrame(DcmDataset& dataset, QString* cause) {
+    try {
+        return renderChecked(dataset, cause);
+    } catch (const std::bad_alloc&) {
+        *cause = memoryCause();
+        return {};
+    }
 }
 
 void completeSecondaryCapture(DcmDataset& dataset) {
@@ -490,7 +509,7 @@ void Image::write(const QString& path, bool flag) const {
         d->file.saveFile(detail::toFilename(temporary.path()), transferSyntax, EET_ExplicitLength,
                          EGL_withoutGL, EPD_noChange, 0, 0, flag ? EWM_createNewMeta : EWM_dataset);
     if (status.bad()) {
-        throw ImagingError(writeError(path, QString::fromLatin1(status.text())));
+        throw ImagingError(writeError(path, detail::causeOf(status)));
     }
     // The toolkit does not report an error of the final flush (disk full,
     // size limit), so a short file is caught by its size before it can
@@ -512,7 +531,7 @@ void Image::write(const QString& path, bool flag) const {
     std::filesystem::rename(std::filesystem::path(temporary.path().toStdU16String()),
                             std::filesystem::path(info.absoluteFilePath().toStdU16String()), error);
     if (error) {
-        throw ImagingError(writeError(path, QString::fromLocal8Bit(error.message())));
+        throw ImagingError(writeError(path, detail::causeOf(error)));
     }
     temporary.release();
     try {

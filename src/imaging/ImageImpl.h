@@ -11,6 +11,9 @@
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/ofstd/offname.h>
 
+#include <functional>
+#include <system_error>
+
 namespace imaging {
 
 struct Image::Impl {
@@ -30,6 +33,16 @@ struct Image::Impl {
 
 namespace detail {
 
+// Causes for messages, in German: "die Datei ist beschädigt oder
+// abgeschnitten", "nicht genug Arbeitsspeicher", and the cause of a failed
+// toolkit or file-system operation (no permission, disk full, read-only
+// medium, file in use, missing file ...), the original text only where no
+// German cause fits.
+QString damagedCause();
+QString memoryCause();
+QString causeOf(const OFCondition& status);
+QString causeOf(const std::error_code& error);
+
 OFFilename toFilename(const QString& path);
 // A path as the operator reads it in a message: native separators, in quotes.
 QString quoted(const QString& path);
@@ -42,9 +55,28 @@ QString fromDicomText(const OFString& text);
 // characters switches the data set to UTF-8 ("ISO_IR 192").
 void putText(DcmDataset& dataset, const DcmTag& tag, const QString& value);
 
+// A deflated data set is refused when it inflates to more than this.
+inline constexpr qint64 kMaxInflatedBytes = qint64{256} << 20;
+
+// The bytes a data set read from path can hold: the file's size, or the
+// inflated bound for a deflated one.
+qint64 dataSetLimit(DcmDataset& dataset, const QString& path);
+
+// Runs action; a std::bad_alloc becomes an ImagingError naming path.
+void guarded(const QString& path, const std::function<void()>& action);
+
 // Reads a file into format, converting its text values to UTF-8. With
 // headerOnly the read stops before the pixel data. Throws ImagingError.
 void loadFile(DcmFileFormat& format, const QString& path, bool headerOnly);
+
+// Why the pixel data cannot be given to a decoder safely (a German cause),
+// or empty when they can: sizes, frame counts, fragment lengths against
+// limit (the bytes the data set can hold) and the RLE and JPEG headers.
+QString pixelDataFault(DcmDataset& dataset, qint64 limit);
+
+// Refuses a deflated file whose data set inflates to more than limit bytes,
+// counting as it inflates rather than holding the data set in memory.
+void checkInflatedSize(const QString& path, qint64 limit);
 
 // Frame 1 as 8-bit grey or RGB; on failure a null image and a German cause.
 QImage renderFrame(DcmDataset& dataset, QString* cause);

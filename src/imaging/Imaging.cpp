@@ -102,8 +102,23 @@ void putText(DcmDataset& dataset, const DcmTag& tag, const QString& value) {
                                .arg(value)
                                .arg(tag.getGroup(), 4, 16, QLatin1Char('0'))
                                .arg(tag.getElement(), 4, 16, QLatin1Char('0'))
-                               .arg(QString::fromLatin1(status.text())));
+                               .arg(causeOf(status)));
     }
+}
+
+namespace {
+
+// A Part 10 file starts with a 128-byte preamble and "DICM".
+bool hasDicomPrefix(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(132).mid(128) == "DICM";
+}
+
+} // namespace
+
+qint64 dataSetLimit(DcmDataset& dataset, const QString& path) {
+    return dataset.getOriginalXfer() == EXS_DeflatedLittleEndianExplicit ? kMaxInflatedBytes
+                                                                         : QFileInfo(path).size();
 }
 
 void loadFile(DcmFileFormat& format, const QString& path, bool headerOnly) {
@@ -115,6 +130,7 @@ void loadFile(DcmFileFormat& format, const QString& path, bool headerOnly) {
     if (!info.isFile()) {
         throw ImagingError(QStringLiteral("%1 ist keine Datei.").arg(quoted(path)));
     }
+    checkInflatedSize(path, kMaxInflatedBytes);
     // A header-only read leaves large values on disk and stops before the
     // pixel data, so a list of thousands of files loads quickly.
     const OFCondition status =
@@ -122,8 +138,12 @@ void loadFile(DcmFileFormat& format, const QString& path, bool headerOnly) {
                                              ERM_autoDetect, DCM_PixelData)
                    : format.loadFile(toFilename(path));
     if (status.bad()) {
-        throw ImagingError(QStringLiteral("Die Datei %1 ist keine lesbare DICOM-Datei (%2).")
-                               .arg(quoted(path), QString::fromLatin1(status.text())));
+        QString cause = causeOf(status);
+        if (cause == damagedCause() && !hasDicomPrefix(path)) {
+            cause = QStringLiteral("sie ist keine DICOM-Datei oder ist beschädigt");
+        }
+        throw ImagingError(
+            QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2.").arg(quoted(path), cause));
     }
     DcmDataset& dataset = *format.getDataset();
     if (format.getMetaInfo()->card() == 0 && !looksLikeDataSet(dataset)) {
@@ -135,6 +155,15 @@ void loadFile(DcmFileFormat& format, const QString& path, bool headerOnly) {
         // A character set the converter does not know keeps its bytes; the
         // texts then read as Latin-1, which is what such files mostly hold.
         dataset.convertToUTF8();
+    }
+}
+
+void guarded(const QString& path, const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::bad_alloc&) {
+        throw ImagingError(QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2.")
+                               .arg(quoted(path), memoryCause()));
     }
 }
 
@@ -223,18 +252,28 @@ void ImageCollection::clear() {
 
 void ImageCollection::readFile(const QString& path) {
     auto image = std::make_shared<Image>();
-    detail::loadFile(image->d->file, path, false);
-    detail::decodeJpeg2000(image->d->dataset(), path);
-    // Decode now: a file whose pixels cannot be shown is refused here, with
-    // its name, rather than showing up as an empty viewer later.
-    QString cause;
-    image->d->display = detail::renderFrame(image->d->dataset(), &cause);
-    image->d->rendered = true;
-    if (image->d->display.isNull()) {
-        throw ImagingError(
-            QStringLiteral("Das Bild der Datei %1 kann nicht dargestellt werden: %2.")
-                .arg(detail::quoted(path), cause));
-    }
+    detail::guarded(path, [&] {
+        DcmDataset& dataset = image->d->dataset();
+        detail::loadFile(image->d->file, path, false);
+        // Nothing is decoded before the pixel data are known to fit what
+        // they claim to be.
+        const QString fault = detail::pixelDataFault(dataset, detail::dataSetLimit(dataset, path));
+        if (!fault.isEmpty()) {
+            throw ImagingError(QStringLiteral("Die Bilddaten der Datei %1 sind beschädigt: %2.")
+                                   .arg(detail::quoted(path), fault));
+        }
+        detail::decodeJpeg2000(dataset, path);
+        // Decode now: a file whose pixels cannot be shown is refused here,
+        // with its name, rather than showing up as an empty viewer later.
+        QString cause;
+        image->d->display = detail::renderFrame(dataset, &cause);
+        image->d->rendered = true;
+        if (image->d->display.isNull()) {
+            throw ImagingError(
+                QStringLiteral("Das Bild der Datei %1 kann nicht dargestellt werden: %2.")
+                    .arg(detail::quoted(path), cause));
+        }
+    });
     attach(*image);
     m_images.append(std::move(image));
     if (m_notify) {
@@ -283,7 +322,7 @@ QString UidGenerator::newUid() {
 
 Image readHeader(const QString& path) {
     Image image;
-    detail::loadFile(image.d->file, path, true);
+    detail::guarded(path, [&] { detail::loadFile(image.d->file, path, true); });
     return image;
 }
 

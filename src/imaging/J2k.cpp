@@ -66,7 +66,7 @@ struct ImageDeleter {
 };
 
 struct Layout {
-    Uint16 rows = 0, columns = 0, samples = 0, allocated = 0, stored = 0, signedness = 0;
+    Uint16 rows = 0, columns = 0, samples = 0, allocated = 0, stored = 0;
 };
 
 bool endsFrame(const std::vector<Uint8>& bytes) {
@@ -139,8 +139,7 @@ bool decodeFrame(const std::vector<Uint8>& stream, const Layout& layout, std::ve
     for (OPJ_UINT32 c = 0; c < image->numcomps; ++c) {
         const opj_image_comp_t& component = image->comps[c];
         if (component.w != layout.columns || component.h != layout.rows || component.dx != 1 ||
-            component.dy != 1 || component.prec == 0 || component.prec > layout.allocated ||
-            component.sgnd != layout.signedness) {
+            component.dy != 1 || component.prec == 0 || component.prec > layout.allocated) {
             return false;
         }
     }
@@ -154,6 +153,8 @@ bool decodeFrame(const std::vector<Uint8>& stream, const Layout& layout, std::ve
             return false;
         }
     }
+    // A stream whose sign differs from Pixel Representation keeps its bit
+    // pattern, which the Pixel Representation then gives its meaning.
     const std::size_t pixels = std::size_t{layout.rows} * layout.columns;
     for (std::size_t p = 0; p < pixels; ++p) {
         for (OPJ_UINT32 c = 0; c < image->numcomps; ++c) {
@@ -190,7 +191,6 @@ void decodeJpeg2000(DcmDataset& dataset, const QString& path) {
         dataset.findAndGetUint16(DCM_SamplesPerPixel, layout.samples).bad() ||
         dataset.findAndGetUint16(DCM_BitsAllocated, layout.allocated).bad() ||
         dataset.findAndGetUint16(DCM_BitsStored, layout.stored).bad() ||
-        dataset.findAndGetUint16(DCM_PixelRepresentation, layout.signedness).bad() ||
         (layout.samples != 1 && layout.samples != 3) ||
         (layout.allocated != 8 && layout.allocated != 16)) {
         throw refuse();

@@ -9,6 +9,11 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
+
+#include <zlib.h>
 
 #include <QDateTime>
 #include <QDir>
@@ -19,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 
 using namespace imaging;
@@ -28,9 +35,12 @@ using enum fixtures::Colour;
 using enum fixtures::Encoding;
 using fixtures::VariantSpec;
 using Regions = QList<fixtures::UsRegion>;
+// Changes a fixture's data set before it is written back.
+using Damage = std::function<void(DcmDataset&)>;
 
 Q_DECLARE_METATYPE(VariantSpec)
 Q_DECLARE_METATYPE(BmpSpec)
+Q_DECLARE_METATYPE(Damage)
 
 namespace {
 
@@ -69,6 +79,39 @@ void verifyWithDciodvfy(const QString& file) {
     QVERIFY2(errors.isEmpty(), qPrintable(errors.join(u'\n')));
 }
 
+// Rewrites a DICOM file in its own transfer syntax after damage changed it.
+void damageFile(const QString& file, const Damage& damage) {
+    DcmFileFormat format;
+    QVERIFY(format.loadFile(QFile::encodeName(file).constData()).good());
+    DcmDataset& dataset = *format.getDataset();
+    dataset.loadAllDataIntoMemory();
+    damage(dataset);
+    QVERIFY(format.saveFile(QFile::encodeName(file).constData(), dataset.getOriginalXfer()).good());
+}
+
+// The 32-bit words of the first fragment: an RLE frame's header.
+Uint32* firstFragment(DcmDataset& dataset) {
+    DcmElement* element = nullptr;
+    DcmPixelSequence* sequence = nullptr;
+    DcmPixelItem* item = nullptr;
+    Uint8* data = nullptr;
+    dataset.findAndGetElement(DCM_PixelData, element);
+    static_cast<DcmPixelData*>(element)->getEncapsulatedRepresentation(dataset.getOriginalXfer(),
+                                                                       nullptr, sequence);
+    sequence->getItem(item, 1);
+    item->getUint8Array(data);
+    return reinterpret_cast<Uint32*>(data); // little-endian, as the host
+}
+
+Damage setNumber(const DcmTagKey& key, int value) {
+    return [key, value](DcmDataset& dataset) {
+        if (key == DCM_NumberOfFrames)
+            dataset.putAndInsertString(key, QByteArray::number(value).constData());
+        else
+            dataset.putAndInsertUint16(key, Uint16(value));
+    };
+}
+
 } // namespace
 
 class TestImaging : public QObject {
@@ -104,6 +147,7 @@ private Q_SLOTS:
         row("jpeg 2000 lossy rgb", {.encoding = Jpeg2000, .colour = Rgb}, 12);
         row("jpeg 2000 multi-frame shows frame 1", {.encoding = Jpeg2000Lossless, .frames = 2}, 0);
         row("jpeg 2000 corrupt", {.encoding = Jpeg2000Lossless, .streamCut = 100}, -1);
+        row("deflated", {.encoding = Deflated}, 0);
     }
 
     void readsRewritesOrRefuses() {
@@ -161,6 +205,182 @@ private Q_SLOTS:
         QCOMPARE(copy.card(), original.card());
         images.readFile(copyFile);
         QCOMPARE(images.item(2).displayImage(), images.item(1).displayImage());
+    }
+
+    // Pixel data that would make a decoder read or write out of bounds, or
+    // ask for gigabytes, are refused before any decoder sees them; the list
+    // read, which needs no pixels, still gives the number.
+    void refusesDamagedPixelData_data() {
+        QTest::addColumn<VariantSpec>("fixture");
+        QTest::addColumn<Damage>("damage");
+        QTest::addColumn<QString>("cause");
+        const VariantSpec rle{.encoding = Rle};
+        const VariantSpec rleRgb{.encoding = Rle, .colour = Rgb};
+        QTest::newRow("rle segment offset past its fragment")
+            << rle << Damage([](DcmDataset& d) { firstFragment(d)[1] = 0x10000; }) << "RLE-Kopf";
+        QTest::newRow("rle without segments")
+            << rle << Damage([](DcmDataset& d) { firstFragment(d)[0] = 0; }) << "RLE-Kopf";
+        QTest::newRow("rle segments not rising") << rleRgb << Damage([](DcmDataset& d) {
+            firstFragment(d)[2] = firstFragment(d)[1] - 2;
+        }) << "RLE-Kopf";
+        QTest::newRow("65535 x 65535 rgb") << rleRgb << Damage([](DcmDataset& d) {
+            setNumber(DCM_Rows, 65535)(d);
+            setNumber(DCM_Columns, 65535)(d);
+        }) << "65535 × 65535";
+        QTest::newRow("native pixels shorter than declared")
+            << VariantSpec{} << setNumber(DCM_Rows, 49) << "kürzer";
+        QTest::newRow("more frames than fragments")
+            << VariantSpec{.encoding = JpegBaseline} << setNumber(DCM_NumberOfFrames, 2)
+            << "weniger Fragmente";
+        QTest::newRow("jpeg frame larger than the image")
+            << VariantSpec{.encoding = JpegBaseline} << setNumber(DCM_Rows, 47) << "JPEG-Kopf";
+        // The toolkit's decoder would walk this stream's markers for ever.
+        QTest::newRow("jpeg temporary marker before the frame header")
+            << VariantSpec{.encoding = JpegBaseline}
+            << Damage([](DcmDataset& d) { reinterpret_cast<Uint8*>(firstFragment(d))[3] = 0x01; })
+            << "ungültige Marke";
+        QTest::newRow("jpeg temporary marker for its start")
+            << VariantSpec{.encoding = JpegBaseline}
+            << Damage([](DcmDataset& d) { reinterpret_cast<Uint8*>(firstFragment(d))[1] = 0x01; })
+            << "ungültige Marke";
+        QTest::newRow("jpeg-ls frame larger than the image")
+            << VariantSpec{.encoding = JpegLs} << setNumber(DCM_Columns, 63) << "JPEG-Kopf";
+    }
+
+    void refusesDamagedPixelData() {
+        QFETCH(VariantSpec, fixture);
+        QFETCH(Damage, damage);
+        QFETCH(QString, cause);
+        const QString file = write(u"damaged.dcm"_s, fixture);
+        damageFile(file, damage);
+        QCOMPARE(readImageNumber(file), fixture.base.patientId);
+        ImageCollection images;
+        const QString message = failure([&] { images.readFile(file); });
+        QVERIFY2(message.contains(u"damaged.dcm"_s), qPrintable(message));
+        QVERIFY2(message.contains(cause), qPrintable(message));
+    }
+
+    // A deflated file of a few hundred kilobytes that inflates past 256 MB
+    // is refused by the list read and the full read alike.
+    void refusesDeflatedBomb() {
+        const QString small = write(u"small.dcm"_s, {.encoding = Deflated});
+        QByteArray bytes = readFile(small);
+        // Preamble, "DICM", the group length element and the meta group.
+        quint32 groupLength = 0;
+        std::memcpy(&groupLength, bytes.constData() + 140, 4);
+        bytes.truncate(144 + qsizetype(groupLength));
+
+        z_stream zip{};
+        QCOMPARE(deflateInit2(&zip, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+        // Patient ID "4711", then an OB value of 300 MB zeros.
+        const QByteArray head("\x10\x00\x20\x00LO\x04\x00"
+                              "4711"
+                              "\x42\x00\x11\x00OB\x00\x00\x00\x00\xC0\x12",
+                              24);
+        const QByteArray zeros(1 << 20, '\0');
+        QByteArray out(1 << 16, '\0');
+        const auto feed = [&](const QByteArray& in, int flush) {
+            zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.constData()));
+            zip.avail_in = uInt(in.size());
+            do {
+                zip.next_out = reinterpret_cast<Bytef*>(out.data());
+                zip.avail_out = uInt(out.size());
+                deflate(&zip, flush);
+                bytes.append(out.constData(), out.size() - qsizetype(zip.avail_out));
+            } while (zip.avail_out == 0);
+        };
+        feed(head, Z_NO_FLUSH);
+        for (int megabyte = 0; megabyte < 300; ++megabyte)
+            feed(zeros, megabyte == 299 ? Z_FINISH : Z_NO_FLUSH);
+        deflateEnd(&zip);
+        writeFile(path(u"bomb.dcm"_s), bytes);
+
+        ImageCollection images;
+        for (const QString& message : {failure([&] { readImageNumber(path(u"bomb.dcm"_s)); }),
+                                       failure([&] { images.readFile(path(u"bomb.dcm"_s)); })}) {
+            QVERIFY2(message.contains(u"bomb.dcm"_s), qPrintable(message));
+            QVERIFY2(message.contains(u"256 MB"_s), qPrintable(message));
+        }
+    }
+
+    // 12 bits stored, Pixel Representation signed, the code stream unsigned:
+    // the stored bits are read as signed values (v * 16 from 2048 on is
+    // v * 16 - 4096) and shown min-max windowed.
+    void jpeg2000SignFollowsPixelRepresentation() {
+        const QString file =
+            write(u"signed.dcm"_s, {.encoding = Jpeg2000Lossless, .sixteenBit = true});
+        damageFile(file, setNumber(DCM_PixelRepresentation, 1));
+        ImageCollection images;
+        images.readFile(file);
+        const auto stored = [](int x, int y) {
+            const int v = fixtures::patternValue(x, y, 64, 48) * 16;
+            return v < 2048 ? v : v - 4096;
+        };
+        int low = 4096, high = -4096;
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x) {
+                low = std::min(low, stored(x, y));
+                high = std::max(high, stored(x, y));
+            }
+        QCOMPARE_LE(largestDifference(images.item(1).displayImage(),
+                                      [&](int x, int y) {
+                                          const int g = (stored(x, y) - low) * 255 / (high - low);
+                                          return qRgb(g, g, g);
+                                      }),
+                    1);
+    }
+
+    // A bitmap whose pixel data the file does not hold is refused.
+    void refusesCutOffBitmaps_data() {
+        QTest::addColumn<BmpSpec>("bitmap");
+        QTest::addColumn<int>("cut");            // bytes cut off the end
+        QTest::addColumn<qint64>("pixelOffset"); // 0: as written
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("24 bit without its last byte")
+            << BmpSpec{.bits = 24} << 1 << qint64{0} << "abgeschnitten";
+        QTest::newRow("1 bit without its last row")
+            << BmpSpec{.bits = 1} << 4 << qint64{0} << "abgeschnitten";
+        QTest::newRow("8 bit pixels after the end")
+            << BmpSpec{.bits = 8} << 0 << qint64{100000} << "Dateiende";
+    }
+
+    void refusesCutOffBitmaps() {
+        QFETCH(BmpSpec, bitmap);
+        QFETCH(int, cut);
+        QFETCH(qint64, pixelOffset);
+        QFETCH(QString, cause);
+        fixtures::writeBmp(path(u"cut.bmp"_s), bitmap);
+        QByteArray bytes = readFile(path(u"cut.bmp"_s));
+        bytes.chop(cut);
+        if (pixelOffset > 0) {
+            const auto offset = quint32(pixelOffset);
+            bytes.replace(10, 4, reinterpret_cast<const char*>(&offset), 4);
+        }
+        writeFile(path(u"cut.bmp"_s), bytes);
+        Image image;
+        const QString message = failure([&] { image.importBitmap(path(u"cut.bmp"_s), u"BMP"_s); });
+        QVERIFY2(message.contains(u"cut.bmp"_s), qPrintable(message));
+        QVERIFY2(message.contains(cause), qPrintable(message));
+    }
+
+    // The common causes are named in German, not in the toolkit's English.
+    void namesCausesInGerman() {
+        const QString file = write(u"cause.dcm"_s, {});
+        QFile data(file);
+        QVERIFY(data.resize(300));
+        QString message = failure([&] { readImageNumber(file); });
+        QVERIFY2(message.contains(u"beschädigt oder abgeschnitten"_s), qPrintable(message));
+
+        writeFile(path(u"text.dcm"_s),
+                  "Befund: o. B., 12 mm Rückenfett, Kontrolle in 6 Monaten.\n");
+        message = failure([&] { readImageNumber(path(u"text.dcm"_s)); });
+        QVERIFY2(message.contains(u"keine DICOM-Datei"_s), qPrintable(message));
+
+        // The kernel's sysfs lets no one create a file, not even root.
+        ImageCollection images;
+        images.readFile(write(u"source.dcm"_s, {}));
+        message = failure([&] { images.item(1).write(u"/sys/kalvara.dcm"_s, true); });
+        QVERIFY2(message.contains(u"keine Berechtigung"_s), qPrintable(message));
     }
 
     // A file of zeros, as an interrupted copy leaves, parses as a data set;

@@ -209,6 +209,20 @@ private Q_SLOTS:
         QCOMPARE(run.messages.count(), 0);
     }
 
+    // A bitmap cut off inside its pixels is refused, named and kept, not imported in part.
+    void cutOffBitmapStaysInNoDcm() {
+        Run run;
+        fixtures::writeBmp(run.noDcm("0.bmp"), kGrey);
+        QFile bitmap(run.noDcm("0.bmp"));
+        QVERIFY(bitmap.resize(bitmap.size() - 20));
+        run.open({});
+        QCOMPARE(run.messages.count(), 1);
+        QVERIFY2(run.messages.last().text.contains("„0.bmp“"),
+                 qPrintable(run.messages.last().text));
+        QCOMPARE(run.ws.fileNames("/NoDCM"), QStringList{"0.bmp"});
+        QVERIFY(run.converted().isEmpty());
+    }
+
     void pixelSpacingValue_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("written"); // "-": refused

@@ -211,10 +211,15 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
     const DJ_RPLossy jpeg;
     const DJLSRepresentationParameter jpegLs;
     const std::pair<E_TransferSyntax, const DcmRepresentationParameter*> codings[] = {
-        {EXS_LittleEndianExplicit, nullptr}, {EXS_BigEndianExplicit, nullptr},
-        {EXS_RLELossless, nullptr},          {EXS_JPEGProcess1, &jpeg},
-        {EXS_JPEGLSLossless, &jpegLs},       {EXS_LittleEndianImplicit, nullptr},
-        {EXS_JPEG2000LosslessOnly, nullptr}, {EXS_JPEG2000, nullptr}};
+        {EXS_LittleEndianExplicit, nullptr},
+        {EXS_BigEndianExplicit, nullptr},
+        {EXS_RLELossless, nullptr},
+        {EXS_JPEGProcess1, &jpeg},
+        {EXS_JPEGLSLossless, &jpegLs},
+        {EXS_LittleEndianImplicit, nullptr},
+        {EXS_JPEG2000LosslessOnly, nullptr},
+        {EXS_JPEG2000, nullptr},
+        {EXS_DeflatedLittleEndianExplicit, nullptr}};
     const auto [xfer, parameter] = codings[int(variant.encoding)];
     if (variant.pixelData && j2k) {
         const int samples = rgb ? 3 : 1;

@@ -30,7 +30,8 @@ enum class Encoding {
     JpegLs,
     ImplicitLittle,
     Jpeg2000Lossless,
-    Jpeg2000 // irreversible: RGB through the irreversible colour transform
+    Jpeg2000, // irreversible: RGB through the irreversible colour transform
+    Deflated  // Deflated Explicit VR Little Endian
 };
 enum class Colour { Monochrome2, Rgb };
 
