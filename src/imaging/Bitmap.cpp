@@ -1,4 +1,6 @@
 #include "ImageImpl.h"
+#include "imaging/ImagingError.h"
+#include "imaging/Initialise.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcuid.h>
