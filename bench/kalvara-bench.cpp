@@ -8,11 +8,11 @@
 // unmeasured image to new files, and the N rows of the record that those
 // saves wrote saved again alone against the saves.
 
-#include "Imaging.h"
 #include "ListView.h"
 #include "Record.h"
 #include "Viewer.h"
 #include "frmMain.h"
+#include "imaging/Imaging.h"
 #include "modGlobal.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "DemoWorkspace.h"
 
-#include "Imaging.h"
+#include "imaging/Imaging.h"
 #include "modGlobal.h"
 
 #include <QDir>

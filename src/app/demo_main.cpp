@@ -1,6 +1,6 @@
 // kalvara-demo WORKSPACE: fills an empty workspace with a small demo day.
 #include "DemoWorkspace.h"
-#include "Imaging.h"
+#include "imaging/Imaging.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

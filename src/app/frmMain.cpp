@@ -1,12 +1,12 @@
 #include "frmMain.h"
 
-#include "DicomViewer.h"
 #include "Folders.h"
 #include "ImageList.h"
 #include "ImportDialog.h"
 #include "Layout.h"
 #include "ListView.h"
 #include "Viewer.h"
+#include "imaging/DicomViewer.h"
 #include "modGlobal.h"
 #include "modINI.h"
 

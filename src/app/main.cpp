@@ -1,6 +1,6 @@
 #include "Durable.h"
-#include "Imaging.h"
 #include "frmMain.h"
+#include "imaging/Imaging.h"
 #include "modGlobal.h"
 
 #include <QApplication>

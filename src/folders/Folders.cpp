@@ -1,6 +1,6 @@
 #include "Folders.h"
 
-#include "DicomViewer.h"
+#include "imaging/DicomViewer.h"
 #include "modGlobal.h"
 
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "ImageList.h"
 
 #include "Durable.h"
-#include "Imaging.h"
+#include "imaging/Imaging.h"
 #include "modGlobal.h"
 
 #include <QCoreApplication>

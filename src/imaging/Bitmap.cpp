@@ -1,4 +1,7 @@
+#include "BitmapCheck.h"
 #include "ImageImpl.h"
+#include "imaging/ImagingError.h"
+#include "imaging/Initialise.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcuid.h>
@@ -10,7 +13,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 
 namespace imaging {
 
@@ -76,63 +78,6 @@ QByteArray rgbPixels(const QImage& source) {
     return pixels;
 }
 
-qint64 littleEndian(const QByteArray& bytes, qsizetype at, int size) {
-    qint64 value = 0;
-    for (int i = size - 1; i >= 0; --i) {
-        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
-    }
-    return value;
-}
-
-// Why the bitmap's header does not fit the file (a German cause), or empty
-// when it does: the pixel data must begin inside the file and, uncompressed,
-// hold every row. Qt's reader fills missing rows with whatever memory holds.
-QString truncation(const QByteArray& head, qint64 fileSize) {
-    constexpr qsizetype kCoreHeader = 26;
-    constexpr qsizetype kInfoHeader = 54;
-    if (head.size() < kCoreHeader || !head.startsWith("BM")) {
-        return {}; // not a bitmap: the reader says so
-    }
-    const qint64 pixelOffset = littleEndian(head, 10, 4);
-    const qint64 headerSize = littleEndian(head, 14, 4);
-    qint64 width = 0;
-    qint64 height = 0;
-    qint64 bits = 0;
-    qint64 compression = 0;
-    qint64 imageSize = 0;
-    if (headerSize == 12) {
-        width = littleEndian(head, 18, 2);
-        height = littleEndian(head, 20, 2);
-        bits = littleEndian(head, 24, 2);
-    } else if (headerSize >= 40 && head.size() >= kInfoHeader) {
-        width = static_cast<qint32>(littleEndian(head, 18, 4));
-        height = std::abs(static_cast<qint64>(static_cast<qint32>(littleEndian(head, 22, 4))));
-        bits = littleEndian(head, 28, 2);
-        compression = littleEndian(head, 30, 4);
-        imageSize = littleEndian(head, 34, 4);
-    } else {
-        return {};
-    }
-    if (width > 0xFFFF || height > 0xFFFF) {
-        return QStringLiteral("das Bild ist zu groß");
-    }
-    if (pixelOffset >= fileSize) {
-        return QStringLiteral("ihre Pixeldaten sollen erst hinter dem Dateiende beginnen");
-    }
-    constexpr qint64 kRle8 = 1;
-    constexpr qint64 kRle4 = 2;
-    // Rows are padded to 4 bytes; run-length coded data declare their size.
-    const qint64 needed = compression == kRle8 || compression == kRle4
-                              ? imageSize
-                              : (std::max<qint64>(width, 0) * bits + 31) / 32 * 4 * height;
-    if (pixelOffset + needed > fileSize) {
-        return QStringLiteral("sie ist abgeschnitten (%1 Bytes Pixeldaten erwartet, %2 vorhanden)")
-            .arg(needed)
-            .arg(fileSize - pixelOffset);
-    }
-    return {};
-}
-
 QString readerCause(QImageReader::ImageReaderError error) {
     switch (error) {
     case QImageReader::FileNotFoundError:
@@ -166,7 +111,7 @@ void Image::importBitmap(const QString& path, const QString& format) {
                                                  : QStringLiteral("die Datei kann nicht geöffnet "
                                                                   "werden")));
     }
-    const QString cut = truncation(file.peek(54), file.size());
+    const QString cut = detail::bitmapTruncation(file.peek(54), file.size());
     if (!cut.isEmpty()) {
         throw ImagingError(importError(path, cut));
     }

@@ -1,4 +1,4 @@
-#include "DicomViewer.h"
+#include "imaging/DicomViewer.h"
 
 #include <QMouseEvent>
 #include <QPainter>

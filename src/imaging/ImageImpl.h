@@ -3,7 +3,8 @@
 // Internals shared by the sources of the imaging boundary. This header pulls
 // in DCMTK and must not be included outside src/imaging.
 
-#include "Imaging.h"
+#include "imaging/Image.h"
+#include "imaging/ImagingError.h"
 
 #include <dcmtk/config/osconfig.h>
 

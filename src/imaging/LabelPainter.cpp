@@ -1,4 +1,4 @@
-#include "LabelPainter.h"
+#include "imaging/LabelPainter.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "Values.h"
+#include "imaging/Values.h"
 
 #include <dcmtk/config/osconfig.h>
 

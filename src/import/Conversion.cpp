@@ -1,7 +1,7 @@
 #include "Conversion.h"
 
 #include "Folders.h"
-#include "Values.h"
+#include "imaging/Values.h"
 #include "modGlobal.h"
 
 #include <QLocale>

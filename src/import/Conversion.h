@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Imaging.h"
+#include "imaging/Imaging.h"
 
 #include <QDate>
 #include <QDateTime>

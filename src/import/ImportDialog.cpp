@@ -1,9 +1,9 @@
 #include "ImportDialog.h"
 
 #include "Conversion.h"
-#include "DicomViewer.h"
 #include "Durable.h"
-#include "Values.h"
+#include "imaging/DicomViewer.h"
+#include "imaging/Values.h"
 #include "modINI.h"
 
 #include <QDateEdit>

@@ -1,7 +1,8 @@
 #include "Durable.h"
 #include "Record.h"
-#include "Values.h"
 #include "ViewerState.h"
+#include "imaging/UidGenerator.h"
+#include "imaging/Values.h"
 #include "modGlobal.h"
 
 #include <QCheckBox>

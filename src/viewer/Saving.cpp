@@ -29,6 +29,10 @@ namespace {
 constexpr quint16 kCommentsGroup = 0x0020; // Image Comments
 constexpr quint16 kCommentsElement = 0x4000;
 
+// The Derivation Description of the measured copies; a lost record is rebuilt
+// only from copies that carry it.
+const QString kMeasuredCopyDerivation = QStringLiteral("Messlinien und Messwerte eingebrannt");
+
 // A study date "YYYYMMDD" as German spreadsheets read it; other text as stored.
 QString recordDate(const QString& studyDate) {
     const QDate date = QDate::fromString(studyDate, QStringLiteral("yyyyMMdd"));
@@ -143,7 +147,7 @@ QList<record::Entry> rebuiltEntries(const Controls& c) {
                 const imaging::Image copy = imaging::readHeader(file.path);
                 record::Entry entry;
                 entry.uid = copy.sourceImageUid();
-                if (copy.attribute(0x0008, 0x2111).value() != imaging::kMeasuredCopyDerivation ||
+                if (copy.attribute(0x0008, 0x2111).value() != kMeasuredCopyDerivation ||
                     !numbers.contains(entry.uid) ||
                     !readCopyComments(copy.attribute(kCommentsGroup, kCommentsElement).value(),
                                       entry))
@@ -205,7 +209,7 @@ void cmdSave_Click(const Controls& c) {
             QFile::setPermissions(file, existing.permissions() | QFileDevice::WriteOwner |
                                             QFileDevice::WriteUser);
         // The previous copy stays until the new one is completely written.
-        imaging::Image copy = image.saveImage(true);
+        imaging::Image copy = image.saveImage(true, kMeasuredCopyDerivation);
         copy.addAttribute(
             kCommentsGroup, kCommentsElement,
             copyComments(image.attribute(kCommentsGroup, kCommentsElement).value(), entry));

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DicomViewer.h"
 #include "ListView.h"
+#include "imaging/DicomViewer.h"
 
 #include <QLocale>
 #include <QString>

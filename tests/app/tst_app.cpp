@@ -1,9 +1,9 @@
 #include "DicomFixtures.h"
-#include "DicomViewer.h"
 #include "Durable.h"
 #include "ListView.h"
 #include "TestSupport.h"
 #include "frmMain.h"
+#include "imaging/DicomViewer.h"
 #include "modGlobal.h"
 
 #include <QApplication>

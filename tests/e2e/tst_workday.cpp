@@ -3,11 +3,11 @@
 #include "CsvReader.h"
 #include "DemoWorkspace.h"
 #include "DicomFixtures.h"
-#include "DicomViewer.h"
 #include "ImportDialog.h"
 #include "ListView.h"
 #include "TestSupport.h"
 #include "frmMain.h"
+#include "imaging/DicomViewer.h"
 
 #include <QApplication>
 #include <QCheckBox>

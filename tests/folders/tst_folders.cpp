@@ -1,7 +1,7 @@
 #include "DicomFixtures.h"
-#include "DicomViewer.h"
 #include "Folders.h"
 #include "TestSupport.h"
+#include "imaging/DicomViewer.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -8,7 +8,7 @@
 //   kalvara-fuzz FILE...    runs the same operations once over each file
 
 #include "DicomFixtures.h"
-#include "Imaging.h"
+#include "imaging/Imaging.h"
 
 #include <QCoreApplication>
 #include <QDir>

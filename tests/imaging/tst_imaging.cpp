@@ -1,9 +1,9 @@
 #include "Conversion.h"
 #include "DicomFixtures.h"
-#include "DicomViewer.h"
-#include "Imaging.h"
-#include "LabelPainter.h"
 #include "TestSupport.h"
+#include "imaging/DicomViewer.h"
+#include "imaging/Imaging.h"
+#include "imaging/LabelPainter.h"
 
 #include <dcmtk/config/osconfig.h>
 
@@ -43,6 +43,9 @@ Q_DECLARE_METATYPE(BmpSpec)
 Q_DECLARE_METATYPE(Damage)
 
 namespace {
+
+// The Derivation Description the measured copies are given.
+const QString kDerivation = u"Messlinien und Messwerte eingebrannt"_s;
 
 // The message of the ImagingError that action throws; empty when it throws none.
 QString failure(const std::function<void()>& action) {
@@ -440,7 +443,7 @@ private Q_SLOTS:
                   VariantSpec{.base = {.patientId = u"23"_s, .pixelSpacing = u"0.2\\0.2"_s},
                               .regions = {{0, 0, 63, 47, 3, 0.05}}}));
         images.item(1).labels().add(lineAt(10, 5, 30));
-        images.item(1).saveImage(true).write(path(u"measured.dcm"_s), true);
+        images.item(1).saveImage(true, kDerivation).write(path(u"measured.dcm"_s), true);
         images.readFile(path(u"measured.dcm"_s));
         const QImage shown = images.item(2).displayImage().convertToFormat(QImage::Format_RGB32);
         QCOMPARE(shown.pixel(10, 20), qRgb(255, 0, 0));
@@ -448,7 +451,7 @@ private Q_SLOTS:
 
         // A copy is a derived image in a series of its own that names only the
         // image it was made from, also when that is a copy itself.
-        images.item(2).saveImage(true).write(path(u"twice.dcm"_s), true);
+        images.item(2).saveImage(true, kDerivation).write(path(u"twice.dcm"_s), true);
         const auto text = [](DcmItem& item, const DcmTagKey& key) {
             OFString value;
             item.findAndGetOFStringArray(key, value);
@@ -469,6 +472,7 @@ private Q_SLOTS:
         QVERIFY(!text(copy, DCM_SeriesInstanceUID).isEmpty() &&
                 text(copy, DCM_SeriesInstanceUID) != text(from, DCM_SeriesInstanceUID));
         QVERIFY(!text(copy, DCM_DerivationDescription).isEmpty());
+        QCOMPARE(text(copy, DCM_DerivationDescription), kDerivation);
         DcmSequenceOfItems* sources = nullptr;
         QVERIFY(copy.findAndGetSequence(DCM_SourceImageSequence, sources).good());
         QCOMPARE(sources->card(), 1UL);
@@ -702,7 +706,7 @@ private Q_SLOTS:
             image.labels().clear();
             image.labels().add(text);
             const QImage shown =
-                copy ? image.saveImage(true).displayImage() : viewer.grab().toImage();
+                copy ? image.saveImage(true, kDerivation).displayImage() : viewer.grab().toImage();
             const QRect area = copy ? shown.rect() : viewer.placement().surfaceRect();
             int red = 0;
             for (int y = 0; y < shown.height(); ++y)

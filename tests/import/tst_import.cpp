@@ -1,10 +1,10 @@
 #include "Conversion.h"
 #include "DicomFixtures.h"
-#include "DicomViewer.h"
 #include "Durable.h"
 #include "ImportDialog.h"
 #include "Interruption.h"
 #include "TestSupport.h"
+#include "imaging/DicomViewer.h"
 #include "modINI.h"
 
 #include <QDateEdit>

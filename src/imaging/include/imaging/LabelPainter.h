@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Imaging.h"
+#include "imaging/Label.h"
 
 #include <QPoint>
 #include <QRect>

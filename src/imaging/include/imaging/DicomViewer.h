@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Imaging.h"
-#include "LabelPainter.h"
+#include "imaging/ImageCollection.h"
+#include "imaging/LabelPainter.h"
 
 #include <QImage>
 #include <QWidget>

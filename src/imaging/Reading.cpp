@@ -1,0 +1,129 @@
+// Reading DICOM files: whole for display, or their header alone.
+
+#include "ImageImpl.h"
+#include "imaging/ImageCollection.h"
+#include "imaging/ImagingError.h"
+#include "imaging/Initialise.h"
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace imaging {
+
+namespace detail {
+
+namespace {
+
+// Files without file meta information are accepted only when they look like
+// a DICOM data set: DCMTK's auto-detection parses some arbitrary files
+// without complaint.
+bool looksLikeDataSet(DcmDataset& dataset) {
+    return dataset.tagExists(DCM_SOPClassUID) || dataset.tagExists(DCM_SOPInstanceUID) ||
+           dataset.tagExists(DCM_StudyInstanceUID) || dataset.tagExists(DCM_PatientID);
+}
+
+// A Part 10 file starts with a 128-byte preamble and "DICM".
+bool hasDicomPrefix(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(132).mid(128) == "DICM";
+}
+
+} // namespace
+
+qint64 dataSetLimit(DcmDataset& dataset, const QString& path) {
+    return dataset.getOriginalXfer() == EXS_DeflatedLittleEndianExplicit ? kMaxInflatedBytes
+                                                                         : QFileInfo(path).size();
+}
+
+void loadFile(DcmFileFormat& format, const QString& path, bool headerOnly) {
+    initialise();
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        throw ImagingError(QStringLiteral("Die Datei %1 wurde nicht gefunden.").arg(quoted(path)));
+    }
+    if (!info.isFile()) {
+        throw ImagingError(QStringLiteral("%1 ist keine Datei.").arg(quoted(path)));
+    }
+    checkInflatedSize(path, kMaxInflatedBytes);
+    // A header-only read leaves large values on disk and stops before the
+    // pixel data, so a list of thousands of files loads quickly.
+    const OFCondition status =
+        headerOnly ? format.loadFileUntilTag(toFilename(path), EXS_Unknown, EGL_noChange, 1024,
+                                             ERM_autoDetect, DCM_PixelData)
+                   : format.loadFile(toFilename(path));
+    if (status.bad()) {
+        QString cause = causeOf(status);
+        if (cause == damagedCause() && !hasDicomPrefix(path)) {
+            cause = QStringLiteral("sie ist keine DICOM-Datei oder ist beschädigt");
+        }
+        throw ImagingError(
+            QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2.").arg(quoted(path), cause));
+    }
+    DcmDataset& dataset = *format.getDataset();
+    if (format.getMetaInfo()->card() == 0 && !looksLikeDataSet(dataset)) {
+        throw ImagingError(QStringLiteral("Die Datei %1 ist keine DICOM-Datei.").arg(quoted(path)));
+    }
+    OFString charset;
+    dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, charset);
+    if (!charset.empty() && charset != "ISO_IR 192" && charset != "ISO_IR 6") {
+        // A character set the converter does not know keeps its bytes; the
+        // texts then read as Latin-1, which is what such files mostly hold.
+        dataset.convertToUTF8();
+    }
+}
+
+void guarded(const QString& path, const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::bad_alloc&) {
+        throw ImagingError(QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2.")
+                               .arg(quoted(path), memoryCause()));
+    }
+}
+
+} // namespace detail
+
+void ImageCollection::readFile(const QString& path) {
+    auto image = std::make_shared<Image>();
+    detail::guarded(path, [&] {
+        DcmDataset& dataset = image->d->dataset();
+        detail::loadFile(image->d->file, path, false);
+        // Nothing is decoded before the pixel data are known to fit what
+        // they claim to be.
+        const QString fault = detail::pixelDataFault(dataset, detail::dataSetLimit(dataset, path));
+        if (!fault.isEmpty()) {
+            throw ImagingError(QStringLiteral("Die Bilddaten der Datei %1 sind beschädigt: %2.")
+                                   .arg(detail::quoted(path), fault));
+        }
+        detail::decodeJpeg2000(dataset, path);
+        // Decode now: a file whose pixels cannot be shown is refused here,
+        // with its name, rather than showing up as an empty viewer later.
+        QString cause;
+        image->d->display = detail::renderFrame(dataset, &cause);
+        image->d->rendered = true;
+        if (image->d->display.isNull()) {
+            throw ImagingError(
+                QStringLiteral("Das Bild der Datei %1 kann nicht dargestellt werden: %2.")
+                    .arg(detail::quoted(path), cause));
+        }
+    });
+    attach(*image);
+    m_images.append(std::move(image));
+    if (m_notify) {
+        m_notify();
+    }
+}
+
+Image readHeader(const QString& path) {
+    Image image;
+    detail::guarded(path, [&] { detail::loadFile(image.d->file, path, true); });
+    return image;
+}
+
+QString readImageNumber(const QString& path) {
+    return readHeader(path).imageNumber();
+}
+
+} // namespace imaging
