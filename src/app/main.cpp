@@ -1,14 +1,15 @@
-#include "Durable.h"
 #include "Imaging.h"
 #include "frmMain.h"
 #include "modGlobal.h"
+
+#include "core/AtomicFile.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QStandardPaths>
 
 int main(int argc, char* argv[]) {
-    durable::ignoreFileSizeSignal();
+    core::ignoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kalvara"));
     QApplication::setOrganizationName(QStringLiteral("Kalvara"));

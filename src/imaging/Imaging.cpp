@@ -20,11 +20,7 @@
 
 namespace imaging {
 
-ImagingError::ImagingError(const QString& message) : std::runtime_error(message.toStdString()) {}
-
-QString ImagingError::message() const {
-    return QString::fromUtf8(what());
-}
+ImagingError::ImagingError(const QString& message) : core::Error(message) {}
 
 void initialise() {
     static std::once_flag once;

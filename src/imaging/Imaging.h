@@ -8,18 +8,18 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/Error.h"
+
 #include <functional>
 #include <memory>
-#include <stdexcept>
 
 namespace imaging {
 
 // Every failing imaging operation throws this; what() is a German message
 // (UTF-8) naming the file and the cause.
-class ImagingError : public std::runtime_error {
+class ImagingError : public core::Error {
 public:
     explicit ImagingError(const QString& message);
-    QString message() const;
 };
 
 // The Derivation Description of the measured copies saveImage makes.

@@ -2,10 +2,13 @@
 
 #include "modGlobal.h"
 
+#include "core/AtomicFile.h"
+#include "core/Causes.h"
+#include "core/Names.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QList>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -247,7 +250,7 @@ QByteArray lineEnding(const Document& document) {
 } // namespace
 
 QString settingsFile() {
-    return modGlobal::workspaceRoot() + QStringLiteral("/Settings.ini");
+    return modGlobal::workspaceRoot() + QLatin1Char('/') + core::names::kSettingsFile;
 }
 
 QString ReadIniValue(const QString& section, const QString& key, const QString& defaultValue,
@@ -287,7 +290,7 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
             data = existing.readAll();
         if (!existing.isOpen() || existing.error() != QFileDevice::NoError)
             return fail(QStringLiteral("Die Datei kann nicht gelesen werden. ") +
-                        modGlobal::fileCause(existing));
+                        core::fileCause(existing));
         existing.close();
     }
 
@@ -332,19 +335,11 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
     }
     output += document.oddByte;
 
-    // Unbuffered, a short write (disk full) is seen here; through the buffer
-    // commit() would rename the cut file over the settings.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return fail(modGlobal::fileCause(file));
-    if (file.write(output) != output.size()) {
-        // Cancelling replaces the error text, so the cause is taken first.
-        fail(modGlobal::fileCause(file));
-        file.cancelWriting();
-        return false;
+    try {
+        core::replaceFile(fileName, output);
+    } catch (const core::FileSystemError& e) {
+        return fail(e.cause());
     }
-    if (!file.commit())
-        return fail(modGlobal::fileCause(file));
     return true;
 }
 
