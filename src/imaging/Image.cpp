@@ -502,7 +502,9 @@ void Image::write(const QString& path, bool flag) const {
             }
         });
     } catch (const core::FileSystemError& e) {
-        throw ImagingError(writeError(path, e.cause()));
+        // The cause is a sentence of its own.
+        throw ImagingError(QStringLiteral("Die Datei %1 kann nicht geschrieben werden. %2")
+                               .arg(detail::quoted(path), e.cause()));
     }
 }
 

@@ -130,6 +130,21 @@ private Q_SLOTS:
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
     }
 
+    // A folder in the target's place is not replaced, and the cause says why.
+    void refusesFolderTarget() {
+        TestWorkspace ws;
+        ws.mkpath("/3.dcm");
+        QString cause;
+        try {
+            core::replaceFile(ws.path("/3.dcm"), QByteArray("new"));
+        } catch (const core::FileSystemError& e) {
+            cause = e.cause();
+        }
+        QCOMPARE(cause, u"An dieser Stelle steht ein Ordner, keine Datei."_s);
+        QVERIFY(QFileInfo(ws.path("/3.dcm")).isDir());
+        QCOMPARE(fileNames(ws.root()), QStringList());
+    }
+
     void staleTemporariesRemoved() {
         TestWorkspace ws;
         writeFile(ws.path("/2.dcm"));
