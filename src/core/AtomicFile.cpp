@@ -114,9 +114,12 @@ void replaceFile(const QString& target,
 }
 
 void replaceFile(const QString& target, const QByteArray& bytes) {
-    const QFileInfo info(target);
-    if (info.exists() && !info.isWritable())
-        throw FileSystemError(kWriteOperation, target, systemCause(EACCES));
+    // A target the user may not write is refused: tried by opening it
+    // without truncation, so the answer is the system's, not the bits'.
+    QFile existing(target);
+    if (existing.exists() && !existing.open(QIODevice::WriteOnly | QIODevice::Append))
+        throw FileSystemError(kWriteOperation, target, fileCause(existing));
+    existing.close();
     replaceFile(target, [&](const QString& temporary) {
         // Unbuffered, a short write (disk full, size limit) is seen here;
         // through a buffer it would be lost until the file is closed.

@@ -130,6 +130,25 @@ private Q_SLOTS:
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
     }
 
+    // A target the user may not write is refused, as a direct write is.
+    void refusesReadOnlyTarget() {
+        TestWorkspace ws;
+        const QString target = ws.path("/Messwerte.csv");
+        writeFile(target, "old");
+        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner));
+        QString cause;
+        {
+            const PermissionBitsEnforced enforced;
+            try {
+                core::replaceFile(target, QByteArray("new"));
+            } catch (const core::FileSystemError& e) {
+                cause = e.cause();
+            }
+        }
+        QCOMPARE(cause, u"Es fehlt die Berechtigung für diesen Zugriff."_s);
+        QCOMPARE(readFile(target), QByteArray("old"));
+    }
+
     // A folder in the target's place is not replaced, and the cause says why.
     void refusesFolderTarget() {
         TestWorkspace ws;
