@@ -20,7 +20,8 @@ namespace importer {
 
 namespace {
 
-const QString kKeep = QStringLiteral("Die Datei bleibt im Verzeichnis NoDCM.");
+const QString kKeep =
+    QStringLiteral("Die Datei bleibt im Verzeichnis %1.").arg(core::names::kWaiting);
 
 int px(int twips) {
     return twips / core::names::kTwipsPerPixel;
