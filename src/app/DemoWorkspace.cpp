@@ -1,5 +1,6 @@
 #include "DemoWorkspace.h"
 
+#include "core/Names.h"
 #include "imaging/Imaging.h"
 #include "modGlobal.h"
 
@@ -88,8 +89,8 @@ QImage ultrasoundPicture(int width, int height, int seed) {
 }
 
 bool isEmptyWorkspace(const QString& root) {
-    const QDir measurements(root + QStringLiteral("/Messungen"));
-    const QDir waiting(root + QStringLiteral("/NoDCM"));
+    const QDir measurements(root + QLatin1Char('/') + core::names::kMeasurements);
+    const QDir waiting(root + QLatin1Char('/') + core::names::kWaiting);
     const bool noFolders = !measurements.exists() ||
                            measurements.entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty();
     const bool noBitmaps = !waiting.exists() || waiting.entryList(QDir::Files).isEmpty();
@@ -99,8 +100,10 @@ bool isEmptyWorkspace(const QString& root) {
 bool fillWorkspace(const QString& root, const QDate& studyDate) {
     if (!isEmptyWorkspace(root))
         return false;
-    const QString original = root + QStringLiteral("/Messungen/Messung/Original");
-    const QString waiting = root + QStringLiteral("/NoDCM");
+    const QString original = root + QLatin1Char('/') + core::names::kMeasurements +
+                             QLatin1Char('/') + core::names::kCurrentMeasurement +
+                             QLatin1Char('/') + core::names::kOriginal;
+    const QString waiting = root + QLatin1Char('/') + core::names::kWaiting;
     if (!QDir().mkpath(original) || !QDir().mkpath(waiting))
         throw modGlobal::FileSystemError(QStringLiteral("Ordner anlegen"), original,
                                          QStringLiteral("Keine Berechtigung."));

@@ -1,18 +1,19 @@
 #pragma once
 
+#include "core/Names.h"
+
 #include <optional>
 
 // The main window's layout rule, in twips (15 per pixel).
 namespace layout {
 
-inline constexpr int kTwipsPerPixel = 15;
 inline constexpr int kPanelWidth = 2895;
 
 constexpr int toPixels(int twips) {
-    return twips / kTwipsPerPixel;
+    return twips / core::names::kTwipsPerPixel;
 }
 constexpr int toTwips(int pixels) {
-    return pixels * kTwipsPerPixel;
+    return pixels * core::names::kTwipsPerPixel;
 }
 
 struct Rect {

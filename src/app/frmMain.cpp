@@ -6,6 +6,7 @@
 #include "Layout.h"
 #include "ListView.h"
 #include "Viewer.h"
+#include "core/Names.h"
 #include "imaging/DicomViewer.h"
 #include "modGlobal.h"
 #include "modINI.h"
@@ -208,12 +209,12 @@ bool frmMain::Form_Load() {
     if (!instanceLock())
         return false;
     const QString root = modGlobal::workspaceRoot();
-    modGlobal::setStartLine(modINI::ReadIniValue(QStringLiteral("GENERAL"),
-                                                 QStringLiteral("StartLine"), QStringLiteral("0"),
-                                                 root + QStringLiteral("/Settings.ini"), 256));
+    modGlobal::setStartLine(
+        modINI::ReadIniValue(core::names::kSection, core::names::kStartLineKey, QStringLiteral("0"),
+                             root + QLatin1Char('/') + core::names::kSettingsFile, 256));
     viewer::showStartLine(controls());
-    for (const QString& folder : {QStringLiteral("/Messungen"), QStringLiteral("/NoDCM")}) {
-        const QString path = modGlobal::workspaceRoot() + folder;
+    for (const QString& folder : {core::names::kMeasurements, core::names::kWaiting}) {
+        const QString path = modGlobal::workspaceRoot() + QLatin1Char('/') + folder;
         if (!modGlobal::fso().FolderExists(path))
             modGlobal::guarded(this, QStringLiteral("Das Anlegen des Arbeitsordners"),
                                [&] { modGlobal::fso().CreateFolder(path); });

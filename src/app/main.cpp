@@ -1,14 +1,16 @@
-#include "Durable.h"
 #include "frmMain.h"
 #include "imaging/Imaging.h"
 #include "modGlobal.h"
+
+#include "core/AtomicFile.h"
+#include "core/Names.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QStandardPaths>
 
 int main(int argc, char* argv[]) {
-    durable::ignoreFileSizeSignal();
+    core::ignoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kalvara"));
     QApplication::setOrganizationName(QStringLiteral("Kalvara"));
@@ -35,9 +37,9 @@ int main(int argc, char* argv[]) {
             modGlobal::MsgBox(
                 &window,
                 QStringLiteral("Der Ordner des Programms kann nicht beschrieben werden. Kalvara "
-                               "legt seinen Arbeitsordner (Messungen, NoDCM, Settings.ini) "
-                               "deshalb hier an:\n\n%1")
-                    .arg(where),
+                               "legt seinen Arbeitsordner (%1, %2, %3) deshalb hier an:\n\n%4")
+                    .arg(core::names::kMeasurements, core::names::kWaiting,
+                         core::names::kSettingsFile, where),
                 modGlobal::Icon::Information);
     }
     return app.exec();

@@ -1,5 +1,6 @@
 #include "Folders.h"
 
+#include "core/Names.h"
 #include "imaging/DicomViewer.h"
 #include "modGlobal.h"
 
@@ -7,61 +8,27 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTreeWidget>
 
 namespace folders {
 
 namespace {
 
-const QString kDateFormat = QStringLiteral("yyyy.MM.dd");
-
 // Counts the selector rebuilds, so a rebuild that lets events run can see
 // that a newer one has started meanwhile.
 int g_rebuilds = 0;
 
 QString messungenPath() {
-    return modGlobal::workspaceRoot() + QStringLiteral("/Messungen");
-}
-
-std::optional<QDate> validDate(const QString& year, const QString& month, const QString& day) {
-    const QDate date(year.toInt(), month.toInt(), day.toInt());
-    if (!date.isValid())
-        return std::nullopt;
-    return date;
+    return modGlobal::workspaceRoot() + QLatin1Char('/') + core::names::kMeasurements;
 }
 
 } // namespace
-
-std::optional<QDate> parseDate(const QString& text) {
-    // [0-9] rather than \d: other scripts' digits are not dates here.
-    static const QRegularExpression yearFirst(
-        QStringLiteral("^([0-9]{4})([.-])([0-9]{2})\\2([0-9]{2})$"));
-    static const QRegularExpression dayFirst(
-        QStringLiteral("^([0-9]{2})\\.([0-9]{2})\\.([0-9]{4})$"));
-    static const QRegularExpression dicom(QStringLiteral("^([0-9]{4})([0-9]{2})([0-9]{2})$"));
-
-    const QString trimmed = text.trimmed();
-    if (const QRegularExpressionMatch m = yearFirst.match(trimmed); m.hasMatch())
-        return validDate(m.captured(1), m.captured(3), m.captured(4));
-    if (const QRegularExpressionMatch m = dayFirst.match(trimmed); m.hasMatch())
-        return validDate(m.captured(3), m.captured(2), m.captured(1));
-    if (const QRegularExpressionMatch m = dicom.match(trimmed); m.hasMatch())
-        return validDate(m.captured(1), m.captured(2), m.captured(3));
-    return std::nullopt;
-}
-
-QString formatFolderDate(const QString& text) {
-    if (const std::optional<QDate> date = parseDate(text))
-        return date->toString(kDateFormat);
-    return text;
-}
 
 std::optional<QString> entryForFolderName(const QString& name) {
     const qsizetype underscore = name.indexOf(QLatin1Char('_'));
     if (underscore < 0)
         return std::nullopt;
-    return formatFolderDate(name.mid(underscore + 1));
+    return core::names::formatFolderDate(name.mid(underscore + 1));
 }
 
 void CheckDoneFolders(QComboBox* cboDone) {
@@ -87,11 +54,12 @@ void CheckDoneFolders(QComboBox* cboDone) {
 }
 
 QString folderPathForEntry(const QString& entryText) {
-    return messungenPath() + QStringLiteral("/Messung_") + formatFolderDate(entryText);
+    return messungenPath() + QLatin1Char('/') + core::names::kArchivePrefix +
+           core::names::formatFolderDate(entryText);
 }
 
 QString currentFolderPath() {
-    return messungenPath() + QStringLiteral("/Messung");
+    return messungenPath() + QLatin1Char('/') + core::names::kCurrentMeasurement;
 }
 
 QString archiveFolderName(const QString& base, const std::function<bool(const QString&)>& exists) {
@@ -116,7 +84,7 @@ bool cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
                           modGlobal::Icon::Information);
         return false;
     }
-    const std::optional<QDate> studyDate = parseDate(storedDate);
+    const std::optional<QDate> studyDate = core::names::parseDate(storedDate);
     if (!studyDate) {
         modGlobal::MsgBox(cmdCloseStudy,
                           QStringLiteral("Das Aufnahmedatum des Bildes (\u201E%1\u201C) ist kein "
@@ -138,8 +106,9 @@ bool cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
     if (fso().FolderExists(folder)) {
         const bool moved =
             modGlobal::guarded(cmdCloseStudy, QStringLiteral("Das Archivieren des Ordners"), [&] {
-                const QString base = messungenPath() + QStringLiteral("/Messung_") +
-                                     studyDate->toString(kDateFormat);
+                const QString base = messungenPath() + QLatin1Char('/') +
+                                     core::names::kArchivePrefix +
+                                     studyDate->toString(core::names::kFolderDateFormat);
                 // A file of the name blocks the move as a folder would.
                 const QString target = archiveFolderName(base, [](const QString& path) {
                     return fso().FolderExists(path) || fso().FileExists(path);

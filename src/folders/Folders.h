@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDate>
 #include <QString>
 
 #include <functional>
@@ -21,13 +20,6 @@ namespace folders {
 
 inline const QString kCurrentEntry = QStringLiteral("- Aktuelle Messung -");
 inline const QString kExternalEntry = QStringLiteral("- Externe Bilder -");
-
-// Reads "YYYY.MM.DD", "YYYY-MM-DD", "DD.MM.YYYY" and the DICOM form
-// "YYYYMMDD" (blanks around it allowed); only real calendar dates.
-std::optional<QDate> parseDate(const QString& text);
-
-// A date in "YYYY.MM.DD"; any other text unchanged ("2026.12.05_1" stays).
-QString formatFolderDate(const QString& text);
 
 // The selector entry of a subfolder of "Messungen": nothing for a name
 // without "_", else the formatted part after the first "_".

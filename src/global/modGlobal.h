@@ -5,10 +5,10 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-#include <stdexcept>
+#include "core/Error.h"
 
-class QFileDevice;
+#include <functional>
+
 class QFont;
 class QWidget;
 
@@ -44,32 +44,11 @@ struct WorkspaceChoice {
 WorkspaceChoice chooseWorkspace(const QString& besideExecutable, const QString& perUser,
                                 const std::function<bool(const QString&)>& writable = canWriteIn);
 
-// ---------------------------------------------------------------- causes
-
-// The cause of a failed file operation as a German sentence, for a C library
-// error number. An uncommon error keeps the system's own text after a German
-// lead-in.
-QString systemCause(int errorNumber);
-
-// The same for a failed Qt file, whose error text quotes the C library's.
-QString fileCause(const QFileDevice& file);
-
 // ---------------------------------------------------------------- file system
 
 // A failed file-system operation; what() is a German sentence naming the
 // operation, the path and the cause.
-class FileSystemError : public std::runtime_error {
-public:
-    FileSystemError(const QString& operation, const QString& path, const QString& cause);
-    QString operation() const { return m_operation; }
-    QString path() const { return m_path; }
-    QString cause() const { return m_cause; }
-
-private:
-    QString m_operation;
-    QString m_path;
-    QString m_cause;
-};
+using FileSystemError = core::FileSystemError;
 
 struct FileEntry {
     QString path; // full path
@@ -149,8 +128,8 @@ QFont tahoma(double pointSize, bool bold);
 // Runs one step of a handler. A thrown exception ends the step, a critical
 // message titled "Kalvara" on owner's window names the operation and the
 // cause, and false is returned so the handler can stop; the program keeps
-// running. The program's own errors derive from std::runtime_error and carry
-// a German text; system errors and lack of memory get a German cause, and
+// running. The program's own errors derive from core::Error and carry a
+// German text; system errors and lack of memory get a German cause, and
 // any other exception a German note (its English text goes to the log).
 bool guarded(QWidget* owner, const QString& operation, const std::function<void()>& step);
 

@@ -1,8 +1,10 @@
 #include "ImageList.h"
 
-#include "Durable.h"
 #include "imaging/Imaging.h"
 #include "modGlobal.h"
+
+#include "core/AtomicFile.h"
+#include "core/Names.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -169,8 +171,8 @@ QString unreadableMessage(const QString& folder, const QList<Unreadable>& files)
 bool measuredCopyExists(const QString& folder, const QString& number) {
     if (number.isEmpty() || number.contains(QLatin1Char('/')) || number.contains(QLatin1Char('\\')))
         return false;
-    return modGlobal::fso().FileExists(folder + QStringLiteral("/Gemessen/") + number +
-                                       QStringLiteral(".dcm"));
+    return modGlobal::fso().FileExists(folder + QLatin1Char('/') + core::names::kMeasured +
+                                       QLatin1Char('/') + number + QStringLiteral(".dcm"));
 }
 
 // The files of the folder's Original that may be images. The program's own
@@ -178,11 +180,11 @@ bool measuredCopyExists(const QString& folder, const QString& number) {
 // write left in Original or Gemessen are removed where possible. Throws
 // modGlobal::FileSystemError when Original cannot be listed.
 QList<modGlobal::FileEntry> imageFiles(const QString& folder) {
-    durable::removeStaleTemporaries(folder + QStringLiteral("/Gemessen"));
+    core::removeStaleTemporaries(folder + QLatin1Char('/') + core::names::kMeasured);
     QList<modGlobal::FileEntry> files =
-        modGlobal::fso().Files(folder + QStringLiteral("/Original"));
+        modGlobal::fso().Files(folder + QLatin1Char('/') + core::names::kOriginal);
     files.removeIf([](const modGlobal::FileEntry& file) {
-        if (!durable::isTemporaryName(file.name))
+        if (!core::isTemporaryName(file.name))
             return false;
         QFile::remove(file.path);
         return true;
@@ -217,7 +219,7 @@ bool LoadImageList(ListView* lvwList, QProgressBar* prgBar, const QString& strCu
     prgBar->show();
     prgBar->setValue(0);
 
-    const QString original = strCurrentFolder + QStringLiteral("/Original");
+    const QString original = strCurrentFolder + QLatin1Char('/') + core::names::kOriginal;
     QList<modGlobal::FileEntry> files;
     QString folderProblem;
     if (!modGlobal::fso().FolderExists(original)) {

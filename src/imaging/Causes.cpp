@@ -1,13 +1,14 @@
-// The causes of failed file operations in German, for the boundary's
-// messages. The toolkit and the C library describe them in English; their
-// own text is kept only where no German cause fits.
+// The causes of failed toolkit operations in German, for the boundary's
+// messages. The toolkit describes them in English, file errors by the C
+// library's text; its own text is kept only where no German cause fits.
 
 #include "ImageImpl.h"
+
+#include "core/Causes.h"
 
 #include <dcmtk/dcmdata/dcerror.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace imaging::detail {
 
@@ -16,46 +17,8 @@ QString damagedCause() {
 }
 
 QString memoryCause() {
-    return QStringLiteral("nicht genug Arbeitsspeicher");
+    return core::systemCausePhrase(ENOMEM);
 }
-
-namespace {
-
-QString errnoCause(int code) {
-    switch (code) {
-    case ENOENT:
-        return QStringLiteral("die Datei oder ihr Ordner existiert nicht");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("keine Berechtigung");
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("der Datenträger ist voll");
-    case EFBIG:
-        return QStringLiteral("die Datei wäre größer, als das System erlaubt");
-    case EROFS:
-        return QStringLiteral("der Datenträger ist schreibgeschützt");
-    case EBUSY:
-    case ETXTBSY:
-        return QStringLiteral("die Datei wird von einem anderen Programm verwendet");
-    case EIO:
-        return QStringLiteral("der Datenträger meldet einen Lesefehler oder Schreibfehler");
-    case EISDIR:
-        return QStringLiteral("der Pfad ist ein Ordner");
-    case ENAMETOOLONG:
-        return QStringLiteral("der Pfad ist zu lang");
-    case ENOMEM:
-        return memoryCause();
-    default:
-        return {};
-    }
-}
-
-// The error numbers the toolkit reports by their C library text.
-constexpr int kKnownErrors[] = {ENOENT, EACCES,  EPERM, ENOSPC, EDQUOT,       EFBIG, EROFS,
-                                EBUSY,  ETXTBSY, EIO,   EISDIR, ENAMETOOLONG, ENOMEM};
-
-} // namespace
 
 QString causeOf(const OFCondition& status) {
     const OFConditionConst* damaged[] = {&EC_StreamNotifyClient,
@@ -97,23 +60,11 @@ QString causeOf(const OFCondition& status) {
         return QStringLiteral("der Dateiname ist ungültig");
     }
     // File streams report the C library's text of the error number.
-    const char* text = status.text();
-    for (const int code : kKnownErrors) {
-        if (std::strcmp(text, std::strerror(code)) == 0) {
-            return errnoCause(code);
-        }
+    const QString german = core::systemCausePhrase(core::errorNumberOfText(status.text()));
+    if (!german.isEmpty()) {
+        return german;
     }
-    return QString::fromLocal8Bit(text);
-}
-
-QString causeOf(const std::error_code& error) {
-    if (error.category() == std::generic_category() || error.category() == std::system_category()) {
-        QString german = errnoCause(error.value());
-        if (!german.isEmpty()) {
-            return german;
-        }
-    }
-    return QString::fromLocal8Bit(error.message());
+    return QString::fromLocal8Bit(status.text());
 }
 
 } // namespace imaging::detail

@@ -13,7 +13,6 @@
 #include <dcmtk/ofstd/offname.h>
 
 #include <functional>
-#include <system_error>
 
 namespace imaging {
 
@@ -42,7 +41,6 @@ namespace detail {
 QString damagedCause();
 QString memoryCause();
 QString causeOf(const OFCondition& status);
-QString causeOf(const std::error_code& error);
 
 OFFilename toFilename(const QString& path);
 // A path as the operator reads it in a message: native separators, in quotes.

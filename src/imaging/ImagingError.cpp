@@ -2,10 +2,6 @@
 
 namespace imaging {
 
-ImagingError::ImagingError(const QString& message) : std::runtime_error(message.toStdString()) {}
-
-QString ImagingError::message() const {
-    return QString::fromUtf8(what());
-}
+ImagingError::ImagingError(const QString& message) : core::Error(message) {}
 
 } // namespace imaging

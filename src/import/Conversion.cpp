@@ -1,6 +1,6 @@
 #include "Conversion.h"
 
-#include "Folders.h"
+#include "core/Names.h"
 #include "imaging/Values.h"
 #include "modGlobal.h"
 
@@ -81,8 +81,8 @@ void describeImage(imaging::Image& image, const QString& cowNumber, const QStrin
 }
 
 QString measurementFolder(const QString& root, const QDate& studyDate) {
-    return root + QStringLiteral("/Messungen/Messung_") +
-           studyDate.toString(QStringLiteral("yyyy.MM.dd"));
+    return root + QLatin1Char('/') + core::names::kMeasurements + QLatin1Char('/') +
+           core::names::kArchivePrefix + studyDate.toString(core::names::kFolderDateFormat);
 }
 
 void createMeasurementFolder(const QString& folder) {
@@ -108,7 +108,7 @@ QString generalDateText(const QDateTime& stamp) {
 QDate initialStudyDate(const QString& stored, const QDateTime& lastModified) {
     // The general date form of the default is not read back: its two-digit
     // year would be taken for the wrong century.
-    if (const std::optional<QDate> date = folders::parseDate(stored);
+    if (const std::optional<QDate> date = core::names::parseDate(stored);
         date && *date >= kFirstStudyDate && *date <= kLastStudyDate)
         return *date;
     return lastModified.date();

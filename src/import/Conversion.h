@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Names.h"
 #include "imaging/Imaging.h"
 
 #include <QDate>
@@ -54,8 +55,8 @@ QString measurementFolder(const QString& root, const QDate& studyDate);
 
 // The subfolders every imported-into measurement folder gets, in the order
 // they are created.
-inline const QStringList kMeasurementSubfolders = {
-    QStringLiteral("Original"), QStringLiteral("Papierkorb"), QStringLiteral("Gemessen")};
+inline const QStringList kMeasurementSubfolders = {core::names::kOriginal, core::names::kTrash,
+                                                   core::names::kMeasured};
 
 // Creates the measurement folder (one level: "Messungen" must exist) and its
 // subfolders where missing. Throws modGlobal::FileSystemError.

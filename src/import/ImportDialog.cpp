@@ -2,6 +2,7 @@
 
 #include "Conversion.h"
 #include "Durable.h"
+#include "core/Names.h"
 #include "imaging/DicomViewer.h"
 #include "imaging/Values.h"
 #include "modINI.h"
@@ -19,11 +20,11 @@ namespace importer {
 
 namespace {
 
-const QString kSection = QStringLiteral("GENERAL");
-const QString kKeep = QStringLiteral("Die Datei bleibt im Verzeichnis NoDCM.");
+const QString kKeep =
+    QStringLiteral("Die Datei bleibt im Verzeichnis %1.").arg(core::names::kWaiting);
 
 int px(int twips) {
-    return twips / 15;
+    return twips / core::names::kTwipsPerPixel;
 }
 
 QRect twips(int left, int top, int width, int height) {
@@ -131,14 +132,16 @@ void frmNoDCM::createControls() {
 void frmNoDCM::Form_Load() {
     // One listing gives both the files and their count.
     try {
-        m_files = modGlobal::fso().Files(modGlobal::workspaceRoot() + QStringLiteral("/NoDCM"));
+        m_files = modGlobal::fso().Files(modGlobal::workspaceRoot() + QLatin1Char('/') +
+                                         core::names::kWaiting);
     } catch (const std::exception& e) {
         m_loadFailure = QString::fromUtf8(e.what());
     }
     tmrWork->start();
     // Read even when the listing failed: closing writes the box back.
-    txtPixelSpacing->setText(modINI::ReadIniValue(kSection, QStringLiteral("PixelSpacing"),
-                                                  QString(), modINI::settingsFile(), 256));
+    txtPixelSpacing->setText(modINI::ReadIniValue(core::names::kSection,
+                                                  core::names::kPixelSpacingKey, QString(),
+                                                  modINI::settingsFile(), 256));
 }
 
 void frmNoDCM::tmrWork_Timer() {
@@ -188,9 +191,9 @@ void frmNoDCM::ImportImage() {
         lblInfo->setText(QStringLiteral("Bild %1 von %2").arg(m_position).arg(m_files.size()));
         lblFileName->setText(entry.name);
         if (!m_studyDateSet) {
-            const QString stored = modINI::ReadIniValue(kSection, QStringLiteral("StudyDate"),
-                                                        generalDateText(entry.lastModified),
-                                                        modINI::settingsFile(), 256);
+            const QString stored = modINI::ReadIniValue(
+                core::names::kSection, core::names::kStudyDateKey,
+                generalDateText(entry.lastModified), modINI::settingsFile(), 256);
             dtpStudyDate->setDate(initialStudyDate(stored, entry.lastModified));
             m_studyDateSet = true;
         }
@@ -251,8 +254,8 @@ void frmNoDCM::cmdImport_Click() {
     if (!runStep(this, QStringLiteral("Das Anlegen des Messordners für „%1“").arg(name), kKeep,
                  [&] { createMeasurementFolder(folder); }))
         return;
-    const QString target =
-        folder + QStringLiteral("/Original/") + image.imageUid() + QStringLiteral(".dcm");
+    const QString target = folder + QLatin1Char('/') + core::names::kOriginal + QLatin1Char('/') +
+                           image.imageUid() + QStringLiteral(".dcm");
     // From before the image is written until the bitmap is gone, a journal
     // lets the next start finish an import cut off in between, so the bitmap
     // is not imported a second time.
@@ -297,9 +300,9 @@ void frmNoDCM::Form_Unload() {
     const QString file = modINI::settingsFile();
     // A settings write that fails keeps the old value; it is not worth
     // interrupting the operator for.
-    modINI::WritePrivateProfileString(kSection, QStringLiteral("PixelSpacing"),
+    modINI::WritePrivateProfileString(core::names::kSection, core::names::kPixelSpacingKey,
                                       txtPixelSpacing->text(), file);
-    modINI::WritePrivateProfileString(kSection, QStringLiteral("StudyDate"),
+    modINI::WritePrivateProfileString(core::names::kSection, core::names::kStudyDateKey,
                                       dtpStudyDate->date().toString(QStringLiteral("dd.MM.yyyy")),
                                       file);
 }

@@ -1,25 +1,22 @@
 #include "Record.h"
 
-#include "modGlobal.h"
+#include "core/AtomicFile.h"
+#include "core/Causes.h"
+#include "core/Names.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <optional>
 
 namespace record {
 
-RecordError::RecordError(const QString& message) : std::runtime_error(message.toStdString()) {}
-
-QString RecordError::message() const {
-    return QString::fromUtf8(what());
-}
+RecordError::RecordError(const QString& message) : core::Error(message) {}
 
 QString recordFile(const QString& folder) {
-    return folder + QLatin1Char('/') + kFileName;
+    return folder + QLatin1Char('/') + core::names::kRecordFile;
 }
 
 namespace {
@@ -143,7 +140,7 @@ public:
         if (!in.isOpen() || in.error() != QFileDevice::NoError)
             throw RecordError(
                 QStringLiteral("Die Messwerttabelle \u201E%1\u201C kann nicht gelesen werden. %2")
-                    .arg(QDir::toNativeSeparators(file), modGlobal::fileCause(in)));
+                    .arg(QDir::toNativeSeparators(file), core::fileCause(in)));
         if (text.startsWith(kBom))
             text.remove(0, kBom.size());
         m_rows = splitRecords(text);
@@ -216,16 +213,13 @@ public:
         QByteArray text = kBom + joinFields(m_header) + "\r\n";
         for (const QByteArray& row : m_rows)
             text += row + "\r\n";
-        // Unbuffered, write() reports a short write (disk full, size limit);
-        // through the buffer it is lost and commit() would rename the cut
-        // file over the old record.
-        QSaveFile out(m_file);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
-            out.write(text) != text.size() || !out.commit())
-            throw RecordError(
-                QStringLiteral("Die Messwerttabelle \u201E%1\u201C konnte nicht "
-                               "geschrieben werden; sie bleibt, wie sie war. %2")
-                    .arg(QDir::toNativeSeparators(m_file), modGlobal::fileCause(out)));
+        try {
+            core::replaceFile(m_file, text);
+        } catch (const core::FileSystemError& e) {
+            throw RecordError(QStringLiteral("Die Messwerttabelle \u201E%1\u201C konnte nicht "
+                                             "geschrieben werden; sie bleibt, wie sie war. %2")
+                                  .arg(QDir::toNativeSeparators(m_file), e.cause()));
+        }
     }
 
 private:

@@ -3,7 +3,7 @@
 #include <QList>
 #include <QString>
 
-#include <stdexcept>
+#include "core/Error.h"
 
 // The measurement record of a measurement folder: "Messwerte.csv" beside
 // Original and Gemessen, one row per measured copy. It is written for German
@@ -25,8 +25,6 @@
 // edited by hand survives, rows that cannot be read included.
 namespace record {
 
-inline const QString kFileName = QStringLiteral("Messwerte.csv");
-
 // One measured length with the unit and start line it was measured with.
 struct Value {
     QString length;    // with the locale's decimal separator
@@ -45,10 +43,9 @@ struct Entry {
 
 // A record that cannot be read or written; what() is a German sentence (UTF-8)
 // naming the file and the cause. The file is unchanged when it is thrown.
-class RecordError : public std::runtime_error {
+class RecordError : public core::Error {
 public:
     explicit RecordError(const QString& message);
-    QString message() const;
 };
 
 // The record file of a measurement folder.

@@ -1,4 +1,5 @@
 #include "ViewerState.h"
+#include "core/Names.h"
 #include "modGlobal.h"
 #include "modINI.h"
 
@@ -47,7 +48,7 @@ void pickStartLine(const Controls& c, int x, int y) {
     const QString file = modINI::settingsFile();
     QString cause;
     const bool stored = modINI::WritePrivateProfileString(
-        QStringLiteral("GENERAL"), QStringLiteral("StartLine"), value, file, &cause);
+        core::names::kSection, core::names::kStartLineKey, value, file, &cause);
     modGlobal::setStartLine(value);
     showStartLine(c);
     if (!stored)

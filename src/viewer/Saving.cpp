@@ -2,6 +2,8 @@
 #include "ViewerState.h"
 #include "modGlobal.h"
 
+#include "core/Error.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QFile>
@@ -193,11 +195,10 @@ void cmdSave_Click(const Controls& c) {
     const bool saved = modGlobal::guarded(c.form, operation, [&] {
         const imaging::Image& image = images.item(1);
         if (!isPlainFileName(number))
-            throw std::runtime_error(
+            throw core::Error(
                 QStringLiteral("Die Bildnummer \u201E%1\u201C enthält ein Zeichen, das in "
                                "Dateinamen nicht erlaubt ist.")
-                    .arg(number)
-                    .toStdString());
+                    .arg(number));
         const QString folder = measuredFolder(c);
         if (!modGlobal::fso().FolderExists(folder))
             modGlobal::fso().CreateFolder(folder);

@@ -1,5 +1,6 @@
 #include "ViewerState.h"
 #include "Record.h"
+#include "core/Names.h"
 #include "modGlobal.h"
 
 #include <QCheckBox>
@@ -104,15 +105,15 @@ void changeRecord(const Controls& c, const QString& done, const std::function<vo
 }
 
 QString originalFolder(const Controls& c) {
-    return *c.strCurrentFolder + QStringLiteral("/Original");
+    return *c.strCurrentFolder + QLatin1Char('/') + core::names::kOriginal;
 }
 
 QString measuredFolder(const Controls& c) {
-    return *c.strCurrentFolder + QStringLiteral("/Gemessen");
+    return *c.strCurrentFolder + QLatin1Char('/') + core::names::kMeasured;
 }
 
 QString recycleFolder(const Controls& c) {
-    return *c.strCurrentFolder + QStringLiteral("/Papierkorb");
+    return *c.strCurrentFolder + QLatin1Char('/') + core::names::kTrash;
 }
 
 } // namespace viewer::state

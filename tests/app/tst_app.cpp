@@ -1,7 +1,7 @@
 #include "DicomFixtures.h"
-#include "Durable.h"
 #include "ListView.h"
 #include "TestSupport.h"
+#include "core/AtomicFile.h"
 #include "frmMain.h"
 #include "imaging/DicomViewer.h"
 #include "modGlobal.h"
@@ -283,29 +283,8 @@ private Q_SLOTS:
         // An unreadable folder is an error, not an empty one.
         QCOMPARE(causeOf([&] { fs.Files(ws.path("/locked/unreadable")); }), kNoPermission);
         QCOMPARE(causeOf([&] { fs.SubFolders(ws.path("/locked/unreadable")); }), kNoPermission);
-        QCOMPARE(causeOf([&] { durable::syncFile(ws.path("/missing.dcm")); }),
+        QCOMPARE(causeOf([&] { core::syncFile(ws.path("/missing.dcm")); }),
                  QStringLiteral("Die Datei oder der Ordner ist nicht vorhanden."));
-    }
-
-    // Qt's English texts map back to German causes; an uncommon one is quoted.
-    void fileCauses() {
-        TestWorkspace ws;
-        QFile full(ws.path("/full.bin"));
-        QVERIFY(full.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        {
-            FileSizeLimit limit(10);
-            full.write(QByteArray(100, 'x'));
-        }
-        QCOMPARE(modGlobal::fileCause(full),
-                 QStringLiteral("Die Datei konnte nicht vollständig geschrieben werden; der "
-                                "Datenträger ist vermutlich voll."));
-        QFile missing(ws.path("/missing/file.bin"));
-        QVERIFY(!missing.open(QIODevice::ReadOnly));
-        QCOMPARE(modGlobal::fileCause(missing),
-                 QStringLiteral("Die Datei oder der Ordner ist nicht vorhanden."));
-        QCOMPARE(
-            modGlobal::systemCause(EDOM),
-            QStringLiteral("Das System meldet: \u201ENumerical argument out of domain\u201C."));
     }
 
     // No English exception text reaches the operator; the program's own German ones do.

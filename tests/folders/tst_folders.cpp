@@ -23,20 +23,6 @@ class TestFolders : public QObject {
     static QString path(const QString& n) { return modGlobal::workspaceRoot() + "/Messungen/" + n; }
 
 private Q_SLOTS:
-    void formatsDates_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("formatted");
-        for (const char* text : {"2024.02.29", "2024-02-29", "29.02.2024", " 20240229 "})
-            QTest::newRow(text) << QString::fromLatin1(text) << QStringLiteral("2024.02.29");
-        for (const char* text : {"2023.02.29", "2026.02.30", "13.13.2026", "00000101", "2026",
-                                 "2026.12.05_1", "2026.1.05", "2026.12-05", "", "٢٠٢٦١٢٠٥"})
-            QTest::newRow(text) << QString::fromUtf8(text) << QString::fromUtf8(text);
-    }
-    void formatsDates() {
-        QFETCH(QString, text);
-        QTEST(folders::formatFolderDate(text), "formatted");
-    }
-
     void catalogue() {
         const TestWorkspace workspace;
         QComboBox box;

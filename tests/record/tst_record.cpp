@@ -2,6 +2,7 @@
 #include "CsvReader.h"
 #include "Record.h"
 #include "TestSupport.h"
+#include "core/Names.h"
 
 #include <QtTest>
 
@@ -176,7 +177,7 @@ private Q_SLOTS:
         }
         QVERIFY2(message.contains("konnte nicht geschrieben werden"), qPrintable(message));
         QCOMPARE(readFile(file()), before);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{record::kFileName});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{core::names::kRecordFile});
     }
 };
 

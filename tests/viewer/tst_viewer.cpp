@@ -7,6 +7,7 @@
 #include "Record.h"
 #include "TestSupport.h"
 #include "Viewer.h"
+#include "core/AtomicFile.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -324,7 +325,7 @@ private Q_SLOTS:
     void saveBeyondTheFileSizeLimit() {
         const auto save = [&] {
             std::signal(SIGXFSZ, SIG_DFL);
-            durable::ignoreFileSizeSignal();
+            core::ignoreFileSizeSignal();
             const rlimit limit{1024, RLIM_INFINITY};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
                 throw std::runtime_error("no limit");

@@ -1,17 +1,16 @@
 #pragma once
 
-#include <QString>
+#include "core/Error.h"
 
-#include <stdexcept>
+#include <QString>
 
 namespace imaging {
 
 // Every failing imaging operation throws this; what() is a German message
 // (UTF-8) naming the file and the cause.
-class ImagingError : public std::runtime_error {
+class ImagingError : public core::Error {
 public:
     explicit ImagingError(const QString& message);
-    QString message() const;
 };
 
 } // namespace imaging
