@@ -20,6 +20,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLockFile>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -157,7 +158,7 @@ void frmMain::createControls() {
     cmdSave = button("cmdSave", QStringLiteral("Bild speichern"), 8505);
     cmdSave->setDefault(true);
     cmdCloseStudy = button("cmdCloseStudy", QStringLiteral("Ordner archivieren"), 9315);
-    cmdCloseStudy->setProperty("Tag", QString());
+    session::setTag(cmdCloseStudy, QString());
 
     lblValues = new QLabel(picMain);
     lblValues->setObjectName(QStringLiteral("lblValues"));
@@ -175,33 +176,36 @@ void frmMain::createControls() {
     setTabOrder(cboDone, cmdDelete);
 }
 
+std::function<void()> frmMain::run(void (*handler)(session::Session&, const session::Controls&)) {
+    return [this, handler] { handler(session, controls()); };
+}
+
 void frmMain::wireHandlers() {
     connect(cboDone, &QComboBox::activated, this, [this] { cboDone_Click(); });
     lvwList->viewport()->installEventFilter(this);
     picStartLine->installEventFilter(this);
     connect(dvIMG, &imaging::DicomViewer::viewerMouseEvent, this,
             [this](int buttons, int shift, int x, int y) {
-                viewer::dvIMG_MouseEvent(controls(), buttons, shift, x, y);
+                viewer::dvIMG_MouseEvent(session, controls(), buttons, shift, x, y);
             });
     connect(dvIMG, &imaging::DicomViewer::imagesChanged, this, [this] {
         const imaging::ImageCollection& images = dvIMG->images();
         lblValues->setText(images.count() > 0 ? viewer::measurementSummary(images.item(1).labels())
                                               : QString());
     });
-    connect(cmdSave, &QPushButton::clicked, this, [this] { viewer::cmdSave_Click(controls()); });
-    connect(chkEdit, &QCheckBox::clicked, this, [this] { viewer::chkEdit_Click(controls()); });
-    connect(cmdEdit, &QPushButton::clicked, this, [this] { viewer::cmdEdit_Click(controls()); });
-    connect(cmdDelete, &QPushButton::clicked, this,
-            [this] { viewer::cmdDelete_Click(controls()); });
+    connect(cmdSave, &QPushButton::clicked, this, run(viewer::cmdSave_Click));
+    connect(chkEdit, &QCheckBox::clicked, this, run(viewer::chkEdit_Click));
+    connect(cmdEdit, &QPushButton::clicked, this, run(viewer::cmdEdit_Click));
+    connect(cmdDelete, &QPushButton::clicked, this, run(viewer::cmdDelete_Click));
     connect(cmdCloseStudy, &QPushButton::clicked, this, [this] {
-        if (folders::cmdCloseStudy_Click(dvIMG, lvwList, cmdCloseStudy, cboDone, strCurrentFolder))
-            viewer::disableImageCommands(controls());
+        if (folders::cmdCloseStudy_Click(session, controls()))
+            viewer::disableImageCommands(session, controls());
     });
 }
 
-viewer::Controls frmMain::controls() {
-    return viewer::Controls{this,    lvwList,   dvIMG,   txtEdit,       chkEdit,
-                            cmdEdit, cmdDelete, cmdSave, cmdCloseStudy, &strCurrentFolder};
+session::Controls frmMain::controls() {
+    return {this,    cboDone, lvwList,   prgBar,  dvIMG,        txtEdit,
+            chkEdit, cmdEdit, cmdDelete, cmdSave, cmdCloseStudy};
 }
 
 bool frmMain::Form_Load() {
@@ -211,7 +215,7 @@ bool frmMain::Form_Load() {
     modGlobal::setStartLine(modINI::ReadIniValue(QStringLiteral("GENERAL"),
                                                  QStringLiteral("StartLine"), QStringLiteral("0"),
                                                  root + QStringLiteral("/Settings.ini"), 256));
-    viewer::showStartLine(controls());
+    viewer::showStartLine(session, controls());
     for (const QString& folder : {QStringLiteral("/Messungen"), QStringLiteral("/NoDCM")}) {
         const QString path = modGlobal::workspaceRoot() + folder;
         if (!modGlobal::fso().FolderExists(path))
@@ -224,36 +228,37 @@ bool frmMain::Form_Load() {
 }
 
 bool frmMain::LoadImageList() {
-    return imagelist::LoadImageList(lvwList, prgBar, strCurrentFolder);
+    return imagelist::LoadImageList(session, controls());
 }
 
 void frmMain::CheckDoneFolders() {
     modGlobal::guarded(this, QStringLiteral("Das Einlesen der Messungen"),
-                       [this] { folders::CheckDoneFolders(cboDone); });
+                       [this] { folders::CheckDoneFolders(session, controls()); });
 }
 
 void frmMain::cboDone_Click() {
     const QString entry = cboDone->currentText();
     if (entry == folders::kCurrentEntry) {
         // Commands of an image shown before must not act in the new folder.
-        viewer::disableImageCommands(controls());
-        strCurrentFolder = folders::currentFolderPath();
+        viewer::disableImageCommands(session, controls());
+        session.currentFolder = folders::currentFolderPath();
         // Rows of another folder must not stay beside a current folder
         // that does not exist.
-        if (!modGlobal::fso().FolderExists(strCurrentFolder))
+        if (!modGlobal::fso().FolderExists(session.currentFolder))
             lvwList->clear();
         // A load superseded by a newer choice leaves the button to that one.
         if (LoadImageList() && lvwList->topLevelItemCount() > 0)
             cmdCloseStudy->setEnabled(true);
     } else if (entry == folders::kExternalEntry) {
         importer::openImportDialog(
-            this, dvIMG, [this] { CheckDoneFolders(); },
-            [this] { viewer::disableImageCommands(controls()); });
+            session, controls(),
+            [this](session::Session&, const session::Controls&) { CheckDoneFolders(); },
+            viewer::disableImageCommands);
     } else {
-        viewer::disableImageCommands(controls());
+        viewer::disableImageCommands(session, controls());
         cmdCloseStudy->setEnabled(false);
         lvwList->clear();
-        strCurrentFolder = folders::folderPathForEntry(entry);
+        session.currentFolder = folders::folderPathForEntry(entry);
         LoadImageList();
     }
 }
@@ -309,9 +314,9 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == lvwList->viewport() && event->type() == QEvent::MouseButtonRelease) {
         const int button = buttonSet(static_cast<QMouseEvent*>(event)->button());
         if (button != 0)
-            viewer::lvwList_MouseUp(controls(), button);
+            viewer::lvwList_MouseUp(session, controls(), button);
     } else if (watched == picStartLine && event->type() == QEvent::MouseButtonDblClick) {
-        viewer::picStartLine_DblClick(controls());
+        viewer::picStartLine_DblClick(session, controls());
         return true;
     }
     return QWidget::eventFilter(watched, event);

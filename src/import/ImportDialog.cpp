@@ -17,10 +17,13 @@
 
 namespace importer {
 
+using modGlobal::StepReport;
+
 namespace {
 
 const QString kSection = QStringLiteral("GENERAL");
 const QString kKeep = QStringLiteral("Die Datei bleibt im Verzeichnis NoDCM.");
+const QString kSkip = kKeep + QStringLiteral(" Sie wird übersprungen.");
 
 int px(int twips) {
     return twips / 15;
@@ -30,32 +33,18 @@ QRect twips(int left, int top, int width, int height) {
     return QRect(px(left), px(top), px(width), px(height));
 }
 
-// Runs one step of a handler; a failure is reported as a critical message
-// naming the operation, its cause and what became of the file.
-bool runStep(QWidget* owner, const QString& operation, const QString& note,
-             const std::function<void()>& step) {
-    try {
-        step();
-        return true;
-    } catch (...) {
-        modGlobal::reportFailure(
-            owner, operation, modGlobal::exceptionCause(operation) + QStringLiteral("\n\n") + note);
-    }
-    return false;
-}
-
 } // namespace
 
-void openImportDialog(QWidget* owner, imaging::DicomViewer* dvIMG,
-                      std::function<void()> checkDoneFolders, std::function<void()> previewShown) {
+void openImportDialog(session::Session& s, const session::Controls& c, session::Handler closed,
+                      session::Handler previewShown) {
     // Without a position of its own a dialog is centred on its owner's window.
-    frmNoDCM dialog(owner, dvIMG, std::move(checkDoneFolders), std::move(previewShown));
+    frmNoDCM dialog(s, c, std::move(closed), std::move(previewShown));
     dialog.exec();
 }
 
-frmNoDCM::frmNoDCM(QWidget* owner, imaging::DicomViewer* dvIMG,
-                   std::function<void()> checkDoneFolders, std::function<void()> previewShown)
-    : QDialog(owner), m_viewer(dvIMG), m_checkDoneFolders(std::move(checkDoneFolders)),
+frmNoDCM::frmNoDCM(session::Session& s, const session::Controls& c, session::Handler closed,
+                   session::Handler previewShown)
+    : QDialog(c.form), m_session(s), m_controls(c), m_closed(std::move(closed)),
       m_previewShown(std::move(previewShown)) {
     setObjectName(QStringLiteral("frmNoDCM"));
     setWindowTitle(QStringLiteral("Bild importieren"));
@@ -116,7 +105,7 @@ void frmNoDCM::createControls() {
     cmdImport->setGeometry(twips(180, 3600, 3570, 735));
     cmdImport->setFont(modGlobal::tahoma(9.75, true));
     cmdImport->setDefault(true);
-    cmdImport->setProperty("Tag", QString());
+    session::setTag(cmdImport, QString());
 
     tmrWork = new QTimer(this);
     tmrWork->setObjectName(QStringLiteral("tmrWork"));
@@ -170,21 +159,22 @@ void frmNoDCM::tmrWork_Timer() {
 
 void frmNoDCM::ImportImage() {
     // No path of a file presented before may stay current.
-    cmdImport->setProperty("Tag", QString());
+    session::setTag(cmdImport, QString());
     for (; m_position >= 1 && m_position <= m_files.size(); ++m_position) {
         const modGlobal::FileEntry entry = m_files.at(m_position - 1);
         imaging::Image image;
-        if (!runStep(this, QStringLiteral("Das Einlesen der Datei „%1“").arg(entry.name),
-                     kKeep + QStringLiteral(" Sie wird übersprungen."),
-                     [&] { image.importBitmap(entry.path, QStringLiteral("BMP")); }))
+        if (!modGlobal::guarded(
+                this, QStringLiteral("Das Einlesen der Datei „%1“").arg(entry.name),
+                [&] { image.importBitmap(entry.path, QStringLiteral("BMP")); },
+                StepReport::critical(kSkip)))
             continue;
 
-        if (m_viewer) {
-            m_viewer->images().clear();
-            m_viewer->images().add(image);
+        if (imaging::DicomViewer* viewer = m_controls.dvIMG) {
+            viewer->images().clear();
+            viewer->images().add(image);
         }
         if (m_previewShown)
-            m_previewShown();
+            m_previewShown(m_session, m_controls);
         lblInfo->setText(QStringLiteral("Bild %1 von %2").arg(m_position).arg(m_files.size()));
         lblFileName->setText(entry.name);
         if (!m_studyDateSet) {
@@ -194,7 +184,7 @@ void frmNoDCM::ImportImage() {
             dtpStudyDate->setDate(initialStudyDate(stored, entry.lastModified));
             m_studyDateSet = true;
         }
-        cmdImport->setProperty("Tag", entry.path);
+        session::setTag(cmdImport, entry.path);
         txtNumber->clear();
         txtNumber->setFocus();
         return;
@@ -203,7 +193,7 @@ void frmNoDCM::ImportImage() {
 }
 
 void frmNoDCM::cmdImport_Click() {
-    const QString bitmap = cmdImport->property("Tag").toString();
+    const QString bitmap = session::tag(cmdImport);
     if (m_unloaded || bitmap.isEmpty())
         return;
     const QString name = QFileInfo(bitmap).fileName();
@@ -236,20 +226,25 @@ void frmNoDCM::cmdImport_Click() {
 
     imaging::Image image;
     // A bitmap that has become unreadable since it was presented is skipped.
-    if (!runStep(this, QStringLiteral("Das Einlesen der Datei „%1“").arg(name),
-                 kKeep + QStringLiteral(" Sie wird übersprungen."),
-                 [&] { image.importBitmap(bitmap, QStringLiteral("BMP")); })) {
+    if (!modGlobal::guarded(
+            this, QStringLiteral("Das Einlesen der Datei „%1“").arg(name),
+            [&] { image.importBitmap(bitmap, QStringLiteral("BMP")); },
+            StepReport::critical(kSkip))) {
         advance();
         return;
     }
-    if (!runStep(this, QStringLiteral("Das Umwandeln der Datei „%1“").arg(name), kKeep, [&] {
-            describeImage(image, txtNumber->text(), *spacing, QDateTime::currentDateTime());
-        }))
+    if (!modGlobal::guarded(
+            this, QStringLiteral("Das Umwandeln der Datei „%1“").arg(name),
+            [&] {
+                describeImage(image, txtNumber->text(), *spacing, QDateTime::currentDateTime());
+            },
+            StepReport::critical(kKeep)))
         return;
 
     const QString folder = measurementFolder(modGlobal::workspaceRoot(), dtpStudyDate->date());
-    if (!runStep(this, QStringLiteral("Das Anlegen des Messordners für „%1“").arg(name), kKeep,
-                 [&] { createMeasurementFolder(folder); }))
+    if (!modGlobal::guarded(
+            this, QStringLiteral("Das Anlegen des Messordners für „%1“").arg(name),
+            [&] { createMeasurementFolder(folder); }, StepReport::critical(kKeep)))
         return;
     const QString target =
         folder + QStringLiteral("/Original/") + image.imageUid() + QStringLiteral(".dcm");
@@ -257,19 +252,23 @@ void frmNoDCM::cmdImport_Click() {
     // lets the next start finish an import cut off in between, so the bitmap
     // is not imported a second time.
     std::optional<durable::Replacement> journal;
-    if (!runStep(this, QStringLiteral("Das Speichern der Datei „%1“ als DICOM-Bild").arg(name),
-                 kKeep, [&] {
-                     journal.emplace(target, bitmap, false);
-                     image.write(target, true);
-                 }))
+    if (!modGlobal::guarded(
+            this, QStringLiteral("Das Speichern der Datei „%1“ als DICOM-Bild").arg(name),
+            [&] {
+                journal.emplace(target, bitmap, false);
+                image.write(target, true);
+            },
+            StepReport::critical(kKeep)))
         return;
     // The image is written: the run moves on even when the bitmap cannot be
     // deleted, so it is not converted twice.
-    runStep(this, QStringLiteral("Das Löschen der Datei „%1“").arg(name),
+    modGlobal::guarded(
+        this, QStringLiteral("Das Löschen der Datei „%1“").arg(name),
+        [&] { modGlobal::fso().DeleteFile(bitmap, false); },
+        StepReport::critical(
             QStringLiteral("Das DICOM-Bild wurde als „%1“ gespeichert. ").arg(target) + kKeep +
-                QStringLiteral(" Bitte entfernen Sie sie, damit sie nicht ein zweites Mal "
-                               "importiert wird."),
-            [&] { modGlobal::fso().DeleteFile(bitmap, false); });
+            QStringLiteral(" Bitte entfernen Sie sie, damit sie nicht ein zweites Mal "
+                           "importiert wird.")));
     journal.reset();
     advance();
 }
@@ -292,8 +291,8 @@ void frmNoDCM::done(int result) {
 }
 
 void frmNoDCM::Form_Unload() {
-    if (m_checkDoneFolders)
-        m_checkDoneFolders();
+    if (m_closed)
+        m_closed(m_session, m_controls);
     const QString file = modINI::settingsFile();
     // A settings write that fails keeps the old value; it is not worth
     // interrupting the operator for.

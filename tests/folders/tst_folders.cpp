@@ -1,13 +1,13 @@
 #include "DicomFixtures.h"
 #include "DicomViewer.h"
 #include "Folders.h"
+#include "ListView.h"
 #include "TestSupport.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QPushButton>
 #include <QTest>
-#include <QTreeWidget>
 
 class TestFolders : public QObject {
     Q_OBJECT
@@ -40,14 +40,16 @@ private Q_SLOTS:
     void catalogue() {
         const TestWorkspace workspace;
         QComboBox box;
-        QVERIFY_THROWS_EXCEPTION(modGlobal::FileSystemError, folders::CheckDoneFolders(&box));
+        session::Session s;
+        const session::Controls c{.cboDone = &box};
+        QVERIFY_THROWS_EXCEPTION(modGlobal::FileSystemError, folders::CheckDoneFolders(s, c));
         QCOMPARE(entries(box), m_fixed);
         for (const char* name : {"Messung", "Messung_2026.12.05", "Messung_2026.12.05_1",
                                  "Kopie_2026.12.05", "Messung_20110607"})
             QVERIFY(QDir().mkpath(path(QString::fromLatin1(name))));
         writeFile(path("Notiz_2026.12.06"));
         box.setCurrentIndex(1);
-        folders::CheckDoneFolders(&box);
+        folders::CheckDoneFolders(s, c);
         // Listed by name, case-insensitively: Kopie_..., Messung, Messung_2011..., Messung_2026...
         QCOMPARE(entries(box),
                  (m_fixed + QStringList{"2026.12.05", "2011.06.07", "2026.12.05", "2026.12.05_1"}));
@@ -85,15 +87,18 @@ private Q_SLOTS:
                              {"4711", "1.2.3", {}, "20110607", 8, 8});
         imaging::DicomViewer viewer;
         viewer.images().readFile(path("Messung/Original/1.2.3.dcm"));
-        QTreeWidget list;
+        imagelist::ListView list;
         new QTreeWidgetItem(&list, {QStringLiteral("4711")});
         QPushButton button;
         button.setProperty("Tag", tag);
         QComboBox selector;
         selector.addItem(QStringLiteral("unverändert"));
+        session::Session s;
+        s.currentFolder = path(current);
 
-        const bool cleared =
-            folders::cmdCloseStudy_Click(&viewer, &list, &button, &selector, path(current));
+        const bool cleared = folders::cmdCloseStudy_Click(
+            s,
+            {.cboDone = &selector, .lvwList = &list, .dvIMG = &viewer, .cmdCloseStudy = &button});
 
         const bool refused = !message.isEmpty();
         QCOMPARE(cleared, !refused); // the window then keeps its image commands
