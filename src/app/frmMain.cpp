@@ -30,8 +30,17 @@
 namespace {
 
 QRect twips(int left, int top, int width, int height) {
-    return QRect(layout::toPixels(left), layout::toPixels(top), layout::toPixels(width),
-                 layout::toPixels(height));
+    return layout::toPixels(layout::Rect{left, top, width, height});
+}
+
+// A control named for the object tree, at its place on parent.
+template <class Control, class... Arguments>
+Control* makeControl(QWidget* parent, const char* name, const QRect& place,
+                     Arguments&&... arguments) {
+    auto* control = new Control(std::forward<Arguments>(arguments)..., parent);
+    control->setObjectName(QString::fromLatin1(name));
+    control->setGeometry(place);
+    return control;
 }
 
 int buttonSet(Qt::MouseButton button) {
@@ -83,39 +92,24 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     wireHandlers();
 }
 
-frmMain::~frmMain() = default;
-
 void frmMain::createControls() {
-    dvIMG = new imaging::DicomViewer(this);
-    dvIMG->setObjectName(QStringLiteral("dvIMG"));
-    dvIMG->setGeometry(twips(0, 0, 3615, 1365));
-
-    picMain = new QFrame(this);
-    picMain->setObjectName(QStringLiteral("picMain"));
-    picMain->setGeometry(twips(10125, 90, layout::kPanelWidth, 12705));
+    dvIMG = makeControl<imaging::DicomViewer>(this, "dvIMG", twips(0, 0, 3615, 1365));
+    picMain = makeControl<QFrame>(this, "picMain", twips(10125, 90, layout::kPanelWidth, 12705));
     // The viewer overlaps the panel's empty left margin; lying above it, the
     // viewer keeps the right edge of the image in sight and clickable.
     picMain->lower();
 
-    picStartLine = new QFrame(this);
-    picStartLine->setObjectName(QStringLiteral("picStartLine"));
-    picStartLine->setGeometry(twips(0, 0, 285, 285));
+    picStartLine = makeControl<QFrame>(this, "picStartLine", twips(0, 0, 285, 285));
     picStartLine->setFrameShape(QFrame::Box);
     picStartLine->setAutoFillBackground(true);
     picStartLine->setToolTip(QStringLiteral("Doppelklick: Startlinie setzen"));
     picStartLine->raise();
 
-    lblMain = new QLabel(QStringLiteral("Messungen:"), picMain);
-    lblMain->setObjectName(QStringLiteral("lblMain"));
-    lblMain->setGeometry(twips(180, 225, 2535, 330));
+    lblMain = makeControl<QLabel>(picMain, "lblMain", twips(180, 225, 2535, 330),
+                                  QStringLiteral("Messungen:"));
+    cboDone = makeControl<QComboBox>(picMain, "cboDone", twips(180, 585, 2445, 390));
 
-    cboDone = new QComboBox(picMain);
-    cboDone->setObjectName(QStringLiteral("cboDone"));
-    cboDone->setGeometry(twips(180, 585, 2445, 390));
-
-    lvwList = new imagelist::ListView(picMain);
-    lvwList->setObjectName(QStringLiteral("lvwList"));
-    lvwList->setGeometry(twips(180, 1215, 2445, 4245));
+    lvwList = makeControl<imagelist::ListView>(picMain, "lvwList", twips(180, 1215, 2445, 4245));
     lvwList->setColumnCount(2);
     lvwList->setHeaderLabels({QStringLiteral("Nr."), QString()});
     lvwList->header()->setStretchLastSection(false);
@@ -128,27 +122,19 @@ void frmMain::createControls() {
     lvwList->setFont(modGlobal::tahoma(21.75, true));
     lvwList->header()->setFont(font());
 
-    prgBar = new QProgressBar(picMain);
-    prgBar->setObjectName(QStringLiteral("prgBar"));
-    prgBar->setGeometry(twips(225, 1215, 2400, 330));
+    prgBar = makeControl<QProgressBar>(picMain, "prgBar", twips(225, 1215, 2400, 330));
     prgBar->setRange(0, 100);
     prgBar->setTextVisible(false);
     prgBar->hide();
 
-    chkEdit = new QCheckBox(QStringLiteral("Nummer ändern"), picMain);
-    chkEdit->setObjectName(QStringLiteral("chkEdit"));
-    chkEdit->setGeometry(twips(180, 5625, 2265, 465));
+    chkEdit = makeControl<QCheckBox>(picMain, "chkEdit", twips(180, 5625, 2265, 465),
+                                     QStringLiteral("Nummer ändern"));
     chkEdit->setEnabled(false);
-
-    txtEdit = new QLineEdit(picMain);
-    txtEdit->setObjectName(QStringLiteral("txtEdit"));
-    txtEdit->setGeometry(twips(180, 6075, 2445, 390));
+    txtEdit = makeControl<QLineEdit>(picMain, "txtEdit", twips(180, 6075, 2445, 390));
     txtEdit->setEnabled(false);
 
     auto button = [this](const char* name, const QString& caption, int top) {
-        auto* b = new QPushButton(caption, picMain);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(twips(180, top, 2445, 690));
+        auto* b = makeControl<QPushButton>(picMain, name, twips(180, top, 2445, 690), caption);
         b->setEnabled(false);
         b->setAutoDefault(false);
         return b;
@@ -160,9 +146,7 @@ void frmMain::createControls() {
     cmdCloseStudy = button("cmdCloseStudy", QStringLiteral("Ordner archivieren"), 9315);
     session::setTag(cmdCloseStudy, QString());
 
-    lblValues = new QLabel(picMain);
-    lblValues->setObjectName(QStringLiteral("lblValues"));
-    lblValues->setGeometry(twips(180, 10125, 2445, 2400));
+    lblValues = makeControl<QLabel>(picMain, "lblValues", twips(180, 10125, 2445, 2400));
     lblValues->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblValues->setWordWrap(true);
 
@@ -269,13 +253,11 @@ void frmMain::Form_Resize() {
     const layout::Placement p =
         layout::placeForWindow(layout::toTwips(outer.width()), layout::toTwips(outer.height()),
                                layout::toTwips(picMain->width()));
-    layout::Rect panel{layout::toTwips(picMain->x()), layout::toTwips(picMain->y()),
-                       layout::toTwips(picMain->width()), layout::toTwips(picMain->height())};
-    layout::Rect view{layout::toTwips(dvIMG->x()), layout::toTwips(dvIMG->y()),
-                      layout::toTwips(dvIMG->width()), layout::toTwips(dvIMG->height())};
+    layout::Rect panel = layout::toTwips(picMain->geometry());
+    layout::Rect view = layout::toTwips(dvIMG->geometry());
     layout::apply(p, panel, view);
-    picMain->setGeometry(twips(panel.left, panel.top, panel.width, panel.height));
-    dvIMG->setGeometry(twips(view.left, view.top, view.width, view.height));
+    picMain->setGeometry(layout::toPixels(panel));
+    dvIMG->setGeometry(layout::toPixels(view));
     picStartLine->raise();
 }
 

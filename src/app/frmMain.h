@@ -28,7 +28,6 @@ class frmMain : public QWidget {
     Q_OBJECT
 public:
     explicit frmMain(QWidget* parent = nullptr);
-    ~frmMain() override;
 
     // Start-up. Returns false when another instance already runs; the
     // caller then ends at once without showing anything.
