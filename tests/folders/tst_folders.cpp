@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 class TestFolders : public QObject {
     Q_OBJECT
@@ -54,6 +55,19 @@ private Q_SLOTS:
         QCOMPARE(entries(box),
                  (m_fixed + QStringList{"2026.12.05", "2011.06.07", "2026.12.05", "2026.12.05_1"}));
         QCOMPARE(box.currentIndex(), -1);
+    }
+
+    // The second rebuild runs from the first one's event processing, as a closing import would.
+    void rebuildStartedDuringARebuildTakesOver() {
+        const TestWorkspace workspace;
+        for (const char* name : {"Messung_2026.12.05", "Messung_2026.12.06"})
+            QVERIFY(QDir().mkpath(path(QString::fromLatin1(name))));
+        QComboBox box;
+        session::Session s;
+        const session::Controls c{.cboDone = &box};
+        QTimer::singleShot(0, [&] { folders::CheckDoneFolders(s, c); });
+        folders::CheckDoneFolders(s, c);
+        QCOMPARE(entries(box), (m_fixed + QStringList{"2026.12.05", "2026.12.06"}));
     }
 
     void archive_data() {

@@ -195,6 +195,40 @@ private Q_SLOTS:
         QVERIFY(messages.count() == 2 && !QFile::exists(folder("/Original/x.dcm")));
     }
 
+    // A record that cannot be changed does not undo the command's file work: a warning says
+    // what was done all the same, once.
+    void recordFailureWarns_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("lead");
+        QTest::newRow("save") << "save"
+                              << "Die gemessene Kopie ist gespeichert, ihre Messwerte "
+                                 "fehlen aber in der Messwerttabelle.";
+        QTest::newRow("renumber") << "renumber"
+                                  << "Die Bildnummer ist geändert, in der "
+                                     "Messwerttabelle steht das Bild aber noch "
+                                     "unter der alten Nummer.";
+        QTest::newRow("delete") << "delete"
+                                << "Das Bild ist gelöscht, seine Messwerte stehen "
+                                   "aber noch in der Messwerttabelle.";
+    }
+    void recordFailureWarns() {
+        QFETCH(QString, command);
+        QFETCH(QString, lead);
+        writeFile(record::recordFile(s.currentFolder), "Kuh;Wert\r\n"); // no "Bild-UID" column
+        messages.setAnswer(modGlobal::Answer::Yes);
+        c.txtEdit->setText("23");
+        if (command == "save")
+            viewer::cmdSave_Click(s, c);
+        else if (command == "renumber")
+            viewer::cmdEdit_Click(s, c);
+        else
+            viewer::cmdDelete_Click(s, c);
+        QCOMPARE(files("/Original") == QStringList{"IMG0017"}, command == "save");
+        QCOMPARE(messages.last().icon, Icon::Warning);
+        QCOMPARE(messages.last().text.section("\n\n", 0, 0), lead);
+        QCOMPARE(messages.count(), command == "delete" ? 2 : 1); // the question first
+    }
+
     void renumber_data() {
         QTest::addColumn<int>("button");
         QTest::addColumn<QString>("number");
