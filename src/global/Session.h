@@ -44,7 +44,7 @@ struct Session {
 struct Controls {
     QWidget* form = nullptr;                // the main window: caption and mouse pointer
     QComboBox* cboDone = nullptr;           // the folder selector
-    imagelist::ListView* lvwList = nullptr; // column 0 image number, column 1 "X"/"-"
+    imagelist::ListView* lvwList = nullptr; // rows: image number, "X"/"-", Tag the file
     QProgressBar* prgBar = nullptr;         // stands in the list's place while it loads
     imaging::DicomViewer* dvIMG = nullptr;  // viewer Tag "ORIGINAL" while measuring is allowed
     QLineEdit* txtEdit = nullptr;           // the image number of the clicked row
@@ -55,6 +55,8 @@ struct Controls {
     QPushButton* cmdCloseStudy = nullptr;   // archives; its Tag is the stored study date
 };
 
+// A handler as another part runs it on the window's behalf (the import
+// dialog on its previews and on closing).
 using Handler = std::function<void(Session&, const Controls&)>;
 
 // The Tag text a control carries, kept as a property so that anything

@@ -23,7 +23,6 @@ namespace {
 
 const QString kSection = QStringLiteral("GENERAL");
 const QString kKeep = QStringLiteral("Die Datei bleibt im Verzeichnis NoDCM.");
-const QString kSkip = kKeep + QStringLiteral(" Sie wird übersprungen.");
 
 int px(int twips) {
     return twips / 15;
@@ -31,6 +30,26 @@ int px(int twips) {
 
 QRect twips(int left, int top, int width, int height) {
     return QRect(px(left), px(top), px(width), px(height));
+}
+
+// A control named for the object tree, at its place on the dialog, in its font.
+template <class Control, class... Arguments>
+Control* makeControl(QWidget* dialog, const char* name, const QRect& place, const QFont& font,
+                     Arguments&&... arguments) {
+    auto* control = new Control(std::forward<Arguments>(arguments)..., dialog);
+    control->setObjectName(QString::fromLatin1(name));
+    control->setGeometry(place);
+    control->setFont(font);
+    return control;
+}
+
+// Reads the bitmap at path into image; one that cannot be read is reported
+// as skipped.
+bool readBitmap(QWidget* owner, const QString& path, imaging::Image& image) {
+    return modGlobal::guarded(
+        owner, QStringLiteral("Das Einlesen der Datei „%1“").arg(QFileInfo(path).fileName()),
+        [&] { image.importBitmap(path, QStringLiteral("BMP")); },
+        StepReport::critical(kKeep + QStringLiteral(" Sie wird übersprungen.")));
 }
 
 } // namespace
@@ -57,53 +76,38 @@ frmNoDCM::frmNoDCM(session::Session& s, const session::Controls& c, session::Han
 }
 
 void frmNoDCM::createControls() {
-    auto label = [this](const char* name, const QString& caption, const QRect& geometry,
-                        const QFont& font) {
-        auto* l = new QLabel(caption, this);
-        l->setObjectName(QString::fromLatin1(name));
-        l->setGeometry(geometry);
-        l->setFont(font);
-        return l;
-    };
-    auto textBox = [this](const char* name, const QRect& geometry, const QFont& font) {
-        auto* t = new QLineEdit(this);
-        t->setObjectName(QString::fromLatin1(name));
-        t->setGeometry(geometry);
-        t->setFont(font);
-        return t;
-    };
     const QFont caption = modGlobal::tahoma(11.25, true);
     const QFont input = modGlobal::tahoma(11.25, false);
 
-    lblInfo = label("lblInfo", QStringLiteral("Bild X von Y"), twips(225, 225, 3495, 270), caption);
+    lblInfo = makeControl<QLabel>(this, "lblInfo", twips(225, 225, 3495, 270), caption,
+                                  QStringLiteral("Bild X von Y"));
     lblInfo->setAlignment(Qt::AlignCenter);
-    lblNoDCM[2] =
-        label("lblNoDCM", QStringLiteral("Dateiname:"), twips(225, 810, 1275, 270), caption);
-    lblFileName = label("lblFileName", QStringLiteral("-"), twips(1980, 810, 1725, 285), font());
-    lblNoDCM[3] =
-        label("lblNoDCM", QStringLiteral("Pixelspacing:"), twips(180, 1485, 1500, 270), caption);
-    txtPixelSpacing = textBox("txtPixelSpacing", twips(1935, 1485, 1815, 330), input);
-    lblNoDCM[1] =
-        label("lblNoDCM", QStringLiteral("Studiendatum:"), twips(180, 2205, 1620, 270), caption);
+    lblNoDCM[2] = makeControl<QLabel>(this, "lblNoDCM", twips(225, 810, 1275, 270), caption,
+                                      QStringLiteral("Dateiname:"));
+    lblFileName = makeControl<QLabel>(this, "lblFileName", twips(1980, 810, 1725, 285), font(),
+                                      QStringLiteral("-"));
+    lblNoDCM[3] = makeControl<QLabel>(this, "lblNoDCM", twips(180, 1485, 1500, 270), caption,
+                                      QStringLiteral("Pixelspacing:"));
+    txtPixelSpacing =
+        makeControl<QLineEdit>(this, "txtPixelSpacing", twips(1935, 1485, 1815, 330), input);
+    lblNoDCM[1] = makeControl<QLabel>(this, "lblNoDCM", twips(180, 2205, 1620, 270), caption,
+                                      QStringLiteral("Studiendatum:"));
 
-    dtpStudyDate = new QDateEdit(QDate(2011, 1, 10), this);
-    dtpStudyDate->setObjectName(QStringLiteral("dtpStudyDate"));
-    dtpStudyDate->setGeometry(twips(1935, 2160, 1815, 375));
-    dtpStudyDate->setFont(input);
+    dtpStudyDate = makeControl<QDateEdit>(this, "dtpStudyDate", twips(1935, 2160, 1815, 375), input,
+                                          QDate(2011, 1, 10));
     dtpStudyDate->setDateRange(kFirstStudyDate, kLastStudyDate);
     dtpStudyDate->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
     dtpStudyDate->setCalendarPopup(true);
 
-    lblNoDCM[0] =
-        label("lblNoDCM", QStringLiteral("Kuhnummer:"), twips(225, 2925, 1395, 270), caption);
-    txtNumber = textBox("txtNumber", twips(1935, 2880, 1815, 330), font());
+    lblNoDCM[0] = makeControl<QLabel>(this, "lblNoDCM", twips(225, 2925, 1395, 270), caption,
+                                      QStringLiteral("Kuhnummer:"));
+    txtNumber = makeControl<QLineEdit>(this, "txtNumber", twips(1935, 2880, 1815, 330), font());
     for (std::size_t i = 0; i < lblNoDCM.size(); ++i)
         lblNoDCM[i]->setProperty("Index", static_cast<int>(i));
 
-    cmdImport = new QPushButton(QStringLiteral("Importieren"), this);
-    cmdImport->setObjectName(QStringLiteral("cmdImport"));
-    cmdImport->setGeometry(twips(180, 3600, 3570, 735));
-    cmdImport->setFont(modGlobal::tahoma(9.75, true));
+    cmdImport =
+        makeControl<QPushButton>(this, "cmdImport", twips(180, 3600, 3570, 735),
+                                 modGlobal::tahoma(9.75, true), QStringLiteral("Importieren"));
     cmdImport->setDefault(true);
     session::setTag(cmdImport, QString());
 
@@ -163,10 +167,7 @@ void frmNoDCM::ImportImage() {
     for (; m_position >= 1 && m_position <= m_files.size(); ++m_position) {
         const modGlobal::FileEntry entry = m_files.at(m_position - 1);
         imaging::Image image;
-        if (!modGlobal::guarded(
-                this, QStringLiteral("Das Einlesen der Datei „%1“").arg(entry.name),
-                [&] { image.importBitmap(entry.path, QStringLiteral("BMP")); },
-                StepReport::critical(kSkip)))
+        if (!readBitmap(this, entry.path, image))
             continue;
 
         if (imaging::DicomViewer* viewer = m_controls.dvIMG) {
@@ -226,10 +227,7 @@ void frmNoDCM::cmdImport_Click() {
 
     imaging::Image image;
     // A bitmap that has become unreadable since it was presented is skipped.
-    if (!modGlobal::guarded(
-            this, QStringLiteral("Das Einlesen der Datei „%1“").arg(name),
-            [&] { image.importBitmap(bitmap, QStringLiteral("BMP")); },
-            StepReport::critical(kSkip))) {
+    if (!readBitmap(this, bitmap, image)) {
         advance();
         return;
     }

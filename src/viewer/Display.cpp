@@ -73,14 +73,6 @@ void lvwList_MouseUp(Session& s, const Controls& c, int button) {
     });
 }
 
-void ShowOriginalImage(Session& s, const Controls& c) {
-    showOriginal(s, c);
-}
-
-void ShowMeasuredImage(Session& s, const Controls& c) {
-    showMeasured(s, c);
-}
-
 void disableImageCommands(Session& s, const Controls& c) {
     setImageCommands(c, false);
     c.dvIMG->setTag(QString());

@@ -31,13 +31,12 @@ using session::Session;
 // 4 middle (bit set). The left button alone shows the row's unmeasured image,
 // anything else its measured copy.
 void lvwList_MouseUp(Session& s, const Controls& c, int button);
-void ShowOriginalImage(Session& s, const Controls& c);
-void ShowMeasuredImage(Session& s, const Controls& c);
 
 // Disables cmdSave, cmdDelete and chkEdit, switches renumbering off and
-// empties the viewer Tag and the session's shown file. The window calls it whenever the viewer may
-// show something other than the unmeasured image of the selected row: on every folder choice, after
-// archiving, when the import dialog shows a preview.
+// empties the viewer Tag and the session's shown file. The window calls it
+// whenever the viewer may show something other than the unmeasured image of
+// the selected row: on every folder choice, after archiving, when the import
+// dialog shows a preview.
 void disableImageCommands(Session& s, const Controls& c);
 
 // ---------------------------------------------------------------- measuring
