@@ -123,7 +123,7 @@ struct Bench {
         paths = writeImages(folder, writeBitmap(root.path()), count);
         readWhole(paths);
         window.show();
-        window.strCurrentFolder = folder;
+        window.session.currentFolder = folder;
     }
 
     bool load() {
@@ -202,17 +202,18 @@ int benchSave(int count) {
     Bench bench(count);
     if (!bench.load())
         return 1;
-    const viewer::Controls controls = bench.window.controls();
+    const session::Controls controls = bench.window.controls();
+    session::Session& session = bench.window.session;
     QDir().mkpath(bench.root.path() + QStringLiteral("/plain"));
     qint64 saveNs = 0;
     qint64 writeNs = 0;
     QElapsedTimer timer;
     for (int i = 0; i < count; ++i) {
         bench.clickRow(i);
-        viewer::dvIMG_MouseEvent(controls, 1, 0, 100, 300);
-        viewer::dvIMG_MouseEvent(controls, 1, 0, 300, 400);
+        viewer::dvIMG_MouseEvent(session, controls, 1, 0, 100, 300);
+        viewer::dvIMG_MouseEvent(session, controls, 1, 0, 300, 400);
         timer.start();
-        viewer::cmdSave_Click(controls);
+        viewer::cmdSave_Click(session, controls);
         saveNs += timer.nsecsElapsed();
         timer.start();
         bench.window.dvIMG->images().item(1).write(

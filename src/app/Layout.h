@@ -2,6 +2,8 @@
 
 #include "core/Names.h"
 
+#include <QRect>
+
 #include <optional>
 
 // The main window's layout rule, in twips (15 per pixel).
@@ -22,6 +24,16 @@ struct Rect {
     int width = 0;
     int height = 0;
 };
+
+// A control's geometry in twips and back in pixels.
+inline Rect toTwips(const QRect& pixels) {
+    return {toTwips(pixels.x()), toTwips(pixels.y()), toTwips(pixels.width()),
+            toTwips(pixels.height())};
+}
+inline QRect toPixels(const Rect& twips) {
+    return QRect(toPixels(twips.left), toPixels(twips.top), toPixels(twips.width),
+                 toPixels(twips.height));
+}
 
 // The values the rule assigns for an outer window size; an assignment the
 // control would refuse (a negative width or height) is absent.

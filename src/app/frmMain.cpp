@@ -21,6 +21,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLockFile>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -30,8 +31,17 @@
 namespace {
 
 QRect twips(int left, int top, int width, int height) {
-    return QRect(layout::toPixels(left), layout::toPixels(top), layout::toPixels(width),
-                 layout::toPixels(height));
+    return layout::toPixels(layout::Rect{left, top, width, height});
+}
+
+// A control named for the object tree, at its place on parent.
+template <class Control, class... Arguments>
+Control* makeControl(QWidget* parent, const char* name, const QRect& place,
+                     Arguments&&... arguments) {
+    auto* control = new Control(std::forward<Arguments>(arguments)..., parent);
+    control->setObjectName(QString::fromLatin1(name));
+    control->setGeometry(place);
+    return control;
 }
 
 int buttonSet(Qt::MouseButton button) {
@@ -83,39 +93,24 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     wireHandlers();
 }
 
-frmMain::~frmMain() = default;
-
 void frmMain::createControls() {
-    dvIMG = new imaging::DicomViewer(this);
-    dvIMG->setObjectName(QStringLiteral("dvIMG"));
-    dvIMG->setGeometry(twips(0, 0, 3615, 1365));
-
-    picMain = new QFrame(this);
-    picMain->setObjectName(QStringLiteral("picMain"));
-    picMain->setGeometry(twips(10125, 90, layout::kPanelWidth, 12705));
+    dvIMG = makeControl<imaging::DicomViewer>(this, "dvIMG", twips(0, 0, 3615, 1365));
+    picMain = makeControl<QFrame>(this, "picMain", twips(10125, 90, layout::kPanelWidth, 12705));
     // The viewer overlaps the panel's empty left margin; lying above it, the
     // viewer keeps the right edge of the image in sight and clickable.
     picMain->lower();
 
-    picStartLine = new QFrame(this);
-    picStartLine->setObjectName(QStringLiteral("picStartLine"));
-    picStartLine->setGeometry(twips(0, 0, 285, 285));
+    picStartLine = makeControl<QFrame>(this, "picStartLine", twips(0, 0, 285, 285));
     picStartLine->setFrameShape(QFrame::Box);
     picStartLine->setAutoFillBackground(true);
     picStartLine->setToolTip(QStringLiteral("Doppelklick: Startlinie setzen"));
     picStartLine->raise();
 
-    lblMain = new QLabel(QStringLiteral("Messungen:"), picMain);
-    lblMain->setObjectName(QStringLiteral("lblMain"));
-    lblMain->setGeometry(twips(180, 225, 2535, 330));
+    lblMain = makeControl<QLabel>(picMain, "lblMain", twips(180, 225, 2535, 330),
+                                  QStringLiteral("Messungen:"));
+    cboDone = makeControl<QComboBox>(picMain, "cboDone", twips(180, 585, 2445, 390));
 
-    cboDone = new QComboBox(picMain);
-    cboDone->setObjectName(QStringLiteral("cboDone"));
-    cboDone->setGeometry(twips(180, 585, 2445, 390));
-
-    lvwList = new imagelist::ListView(picMain);
-    lvwList->setObjectName(QStringLiteral("lvwList"));
-    lvwList->setGeometry(twips(180, 1215, 2445, 4245));
+    lvwList = makeControl<imagelist::ListView>(picMain, "lvwList", twips(180, 1215, 2445, 4245));
     lvwList->setColumnCount(2);
     lvwList->setHeaderLabels({QStringLiteral("Nr."), QString()});
     lvwList->header()->setStretchLastSection(false);
@@ -128,27 +123,19 @@ void frmMain::createControls() {
     lvwList->setFont(modGlobal::tahoma(21.75, true));
     lvwList->header()->setFont(font());
 
-    prgBar = new QProgressBar(picMain);
-    prgBar->setObjectName(QStringLiteral("prgBar"));
-    prgBar->setGeometry(twips(225, 1215, 2400, 330));
+    prgBar = makeControl<QProgressBar>(picMain, "prgBar", twips(225, 1215, 2400, 330));
     prgBar->setRange(0, 100);
     prgBar->setTextVisible(false);
     prgBar->hide();
 
-    chkEdit = new QCheckBox(QStringLiteral("Nummer ändern"), picMain);
-    chkEdit->setObjectName(QStringLiteral("chkEdit"));
-    chkEdit->setGeometry(twips(180, 5625, 2265, 465));
+    chkEdit = makeControl<QCheckBox>(picMain, "chkEdit", twips(180, 5625, 2265, 465),
+                                     QStringLiteral("Nummer ändern"));
     chkEdit->setEnabled(false);
-
-    txtEdit = new QLineEdit(picMain);
-    txtEdit->setObjectName(QStringLiteral("txtEdit"));
-    txtEdit->setGeometry(twips(180, 6075, 2445, 390));
+    txtEdit = makeControl<QLineEdit>(picMain, "txtEdit", twips(180, 6075, 2445, 390));
     txtEdit->setEnabled(false);
 
     auto button = [this](const char* name, const QString& caption, int top) {
-        auto* b = new QPushButton(caption, picMain);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(twips(180, top, 2445, 690));
+        auto* b = makeControl<QPushButton>(picMain, name, twips(180, top, 2445, 690), caption);
         b->setEnabled(false);
         b->setAutoDefault(false);
         return b;
@@ -158,11 +145,9 @@ void frmMain::createControls() {
     cmdSave = button("cmdSave", QStringLiteral("Bild speichern"), 8505);
     cmdSave->setDefault(true);
     cmdCloseStudy = button("cmdCloseStudy", QStringLiteral("Ordner archivieren"), 9315);
-    cmdCloseStudy->setProperty("Tag", QString());
+    session::setTag(cmdCloseStudy, QString());
 
-    lblValues = new QLabel(picMain);
-    lblValues->setObjectName(QStringLiteral("lblValues"));
-    lblValues->setGeometry(twips(180, 10125, 2445, 2400));
+    lblValues = makeControl<QLabel>(picMain, "lblValues", twips(180, 10125, 2445, 2400));
     lblValues->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblValues->setWordWrap(true);
 
@@ -176,33 +161,36 @@ void frmMain::createControls() {
     setTabOrder(cboDone, cmdDelete);
 }
 
+std::function<void()> frmMain::run(void (*handler)(session::Session&, const session::Controls&)) {
+    return [this, handler] { handler(session, controls()); };
+}
+
 void frmMain::wireHandlers() {
     connect(cboDone, &QComboBox::activated, this, [this] { cboDone_Click(); });
     lvwList->viewport()->installEventFilter(this);
     picStartLine->installEventFilter(this);
     connect(dvIMG, &imaging::DicomViewer::viewerMouseEvent, this,
             [this](int buttons, int shift, int x, int y) {
-                viewer::dvIMG_MouseEvent(controls(), buttons, shift, x, y);
+                viewer::dvIMG_MouseEvent(session, controls(), buttons, shift, x, y);
             });
     connect(dvIMG, &imaging::DicomViewer::imagesChanged, this, [this] {
         const imaging::ImageCollection& images = dvIMG->images();
         lblValues->setText(images.count() > 0 ? viewer::measurementSummary(images.item(1).labels())
                                               : QString());
     });
-    connect(cmdSave, &QPushButton::clicked, this, [this] { viewer::cmdSave_Click(controls()); });
-    connect(chkEdit, &QCheckBox::clicked, this, [this] { viewer::chkEdit_Click(controls()); });
-    connect(cmdEdit, &QPushButton::clicked, this, [this] { viewer::cmdEdit_Click(controls()); });
-    connect(cmdDelete, &QPushButton::clicked, this,
-            [this] { viewer::cmdDelete_Click(controls()); });
+    connect(cmdSave, &QPushButton::clicked, this, run(viewer::cmdSave_Click));
+    connect(chkEdit, &QCheckBox::clicked, this, run(viewer::chkEdit_Click));
+    connect(cmdEdit, &QPushButton::clicked, this, run(viewer::cmdEdit_Click));
+    connect(cmdDelete, &QPushButton::clicked, this, run(viewer::cmdDelete_Click));
     connect(cmdCloseStudy, &QPushButton::clicked, this, [this] {
-        if (folders::cmdCloseStudy_Click(dvIMG, lvwList, cmdCloseStudy, cboDone, strCurrentFolder))
-            viewer::disableImageCommands(controls());
+        if (folders::cmdCloseStudy_Click(session, controls()))
+            viewer::disableImageCommands(session, controls());
     });
 }
 
-viewer::Controls frmMain::controls() {
-    return viewer::Controls{this,    lvwList,   dvIMG,   txtEdit,       chkEdit,
-                            cmdEdit, cmdDelete, cmdSave, cmdCloseStudy, &strCurrentFolder};
+session::Controls frmMain::controls() {
+    return {this,    cboDone, lvwList,   prgBar,  dvIMG,        txtEdit,
+            chkEdit, cmdEdit, cmdDelete, cmdSave, cmdCloseStudy};
 }
 
 bool frmMain::Form_Load() {
@@ -212,7 +200,7 @@ bool frmMain::Form_Load() {
     modGlobal::setStartLine(
         modINI::ReadIniValue(core::names::kSection, core::names::kStartLineKey, QStringLiteral("0"),
                              root + QLatin1Char('/') + core::names::kSettingsFile, 256));
-    viewer::showStartLine(controls());
+    viewer::showStartLine(session, controls());
     for (const QString& folder : {core::names::kMeasurements, core::names::kWaiting}) {
         const QString path = modGlobal::workspaceRoot() + QLatin1Char('/') + folder;
         if (!modGlobal::fso().FolderExists(path))
@@ -225,36 +213,37 @@ bool frmMain::Form_Load() {
 }
 
 bool frmMain::LoadImageList() {
-    return imagelist::LoadImageList(lvwList, prgBar, strCurrentFolder);
+    return imagelist::LoadImageList(session, controls());
 }
 
 void frmMain::CheckDoneFolders() {
     modGlobal::guarded(this, QStringLiteral("Das Einlesen der Messungen"),
-                       [this] { folders::CheckDoneFolders(cboDone); });
+                       [this] { folders::CheckDoneFolders(session, controls()); });
 }
 
 void frmMain::cboDone_Click() {
     const QString entry = cboDone->currentText();
     if (entry == folders::kCurrentEntry) {
         // Commands of an image shown before must not act in the new folder.
-        viewer::disableImageCommands(controls());
-        strCurrentFolder = folders::currentFolderPath();
+        viewer::disableImageCommands(session, controls());
+        session.currentFolder = folders::currentFolderPath();
         // Rows of another folder must not stay beside a current folder
         // that does not exist.
-        if (!modGlobal::fso().FolderExists(strCurrentFolder))
+        if (!modGlobal::fso().FolderExists(session.currentFolder))
             lvwList->clear();
         // A load superseded by a newer choice leaves the button to that one.
         if (LoadImageList() && lvwList->topLevelItemCount() > 0)
             cmdCloseStudy->setEnabled(true);
     } else if (entry == folders::kExternalEntry) {
         importer::openImportDialog(
-            this, dvIMG, [this] { CheckDoneFolders(); },
-            [this] { viewer::disableImageCommands(controls()); });
+            session, controls(),
+            [this](session::Session&, const session::Controls&) { CheckDoneFolders(); },
+            viewer::disableImageCommands);
     } else {
-        viewer::disableImageCommands(controls());
+        viewer::disableImageCommands(session, controls());
         cmdCloseStudy->setEnabled(false);
         lvwList->clear();
-        strCurrentFolder = folders::folderPathForEntry(entry);
+        session.currentFolder = folders::folderPathForEntry(entry);
         LoadImageList();
     }
 }
@@ -265,13 +254,11 @@ void frmMain::Form_Resize() {
     const layout::Placement p =
         layout::placeForWindow(layout::toTwips(outer.width()), layout::toTwips(outer.height()),
                                layout::toTwips(picMain->width()));
-    layout::Rect panel{layout::toTwips(picMain->x()), layout::toTwips(picMain->y()),
-                       layout::toTwips(picMain->width()), layout::toTwips(picMain->height())};
-    layout::Rect view{layout::toTwips(dvIMG->x()), layout::toTwips(dvIMG->y()),
-                      layout::toTwips(dvIMG->width()), layout::toTwips(dvIMG->height())};
+    layout::Rect panel = layout::toTwips(picMain->geometry());
+    layout::Rect view = layout::toTwips(dvIMG->geometry());
     layout::apply(p, panel, view);
-    picMain->setGeometry(twips(panel.left, panel.top, panel.width, panel.height));
-    dvIMG->setGeometry(twips(view.left, view.top, view.width, view.height));
+    picMain->setGeometry(layout::toPixels(panel));
+    dvIMG->setGeometry(layout::toPixels(view));
     picStartLine->raise();
 }
 
@@ -310,9 +297,9 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == lvwList->viewport() && event->type() == QEvent::MouseButtonRelease) {
         const int button = buttonSet(static_cast<QMouseEvent*>(event)->button());
         if (button != 0)
-            viewer::lvwList_MouseUp(controls(), button);
+            viewer::lvwList_MouseUp(session, controls(), button);
     } else if (watched == picStartLine && event->type() == QEvent::MouseButtonDblClick) {
-        viewer::picStartLine_DblClick(controls());
+        viewer::picStartLine_DblClick(session, controls());
         return true;
     }
     return QWidget::eventFilter(watched, event);

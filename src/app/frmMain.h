@@ -1,10 +1,11 @@
 #pragma once
 
-#include <QLockFile>
+#include "Session.h"
+
 #include <QString>
 #include <QWidget>
 
-#include <memory>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -20,9 +21,6 @@ class DicomViewer;
 namespace imagelist {
 class ListView;
 }
-namespace viewer {
-struct Controls;
-}
 
 // The main window: the viewer on the left, the panel with the folder
 // selector, the image list and the commands on the right.
@@ -30,7 +28,6 @@ class frmMain : public QWidget {
     Q_OBJECT
 public:
     explicit frmMain(QWidget* parent = nullptr);
-    ~frmMain() override;
 
     // Start-up. Returns false when another instance already runs; the
     // caller then ends at once without showing anything.
@@ -45,10 +42,12 @@ public:
     void cboDone_Click();
     void Form_Resize();
 
-    // The widgets the viewing commands work on.
-    viewer::Controls controls();
+    // The controls every handler works on.
+    session::Controls controls();
 
-    QString strCurrentFolder;
+    // The state the handlers share: current folder, shown file, list loads,
+    // selector rebuilds.
+    session::Session session;
 
     imaging::DicomViewer* dvIMG = nullptr;
     QFrame* picStartLine = nullptr;
@@ -75,8 +74,8 @@ protected:
 private:
     void createControls();
     void wireHandlers();
-
-    std::unique_ptr<QLockFile> m_instanceLock;
+    // A slot that runs handler on the session and the controls.
+    std::function<void()> run(void (*handler)(session::Session&, const session::Controls&));
     // The outer size the layout was last made for.
     QSize m_laidOutFor;
 };

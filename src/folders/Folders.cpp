@@ -1,5 +1,6 @@
 #include "Folders.h"
 
+#include "ListView.h"
 #include "core/Names.h"
 #include "imaging/DicomViewer.h"
 #include "modGlobal.h"
@@ -8,15 +9,10 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QPushButton>
-#include <QTreeWidget>
 
 namespace folders {
 
 namespace {
-
-// Counts the selector rebuilds, so a rebuild that lets events run can see
-// that a newer one has started meanwhile.
-int g_rebuilds = 0;
 
 QString messungenPath() {
     return modGlobal::workspaceRoot() + QLatin1Char('/') + core::names::kMeasurements;
@@ -31,22 +27,23 @@ std::optional<QString> entryForFolderName(const QString& name) {
     return core::names::formatFolderDate(name.mid(underscore + 1));
 }
 
-void CheckDoneFolders(QComboBox* cboDone) {
-    const int rebuild = ++g_rebuilds;
-    const QPointer<QComboBox> selector(cboDone);
-    cboDone->clear();
-    cboDone->addItem(kCurrentEntry);
-    cboDone->addItem(kExternalEntry);
+void CheckDoneFolders(session::Session& s, const session::Controls& c) {
+    const quint64 rebuild = ++s.selectorRebuilds;
+    const QPointer<QComboBox> selector(c.cboDone);
+    c.cboDone->clear();
+    c.cboDone->addItem(kCurrentEntry);
+    c.cboDone->addItem(kExternalEntry);
     // Adding to an empty box selects its first entry; the rebuilt selector
     // has none selected.
-    cboDone->setCurrentIndex(-1);
+    c.cboDone->setCurrentIndex(-1);
 
     const QStringList names = modGlobal::fso().SubFolders(messungenPath());
     for (const QString& name : names) {
         QCoreApplication::processEvents();
-        // While events ran the window may have closed, or a newer rebuild
-        // may have refilled the selector; either way this one is done.
-        if (!selector || rebuild != g_rebuilds)
+        // While events ran the window may have closed (the session with it),
+        // or a newer rebuild may have refilled the selector; either way this
+        // one is done.
+        if (!selector || rebuild != s.selectorRebuilds)
             return;
         if (const std::optional<QString> entry = entryForFolderName(name))
             selector->addItem(*entry);
@@ -73,11 +70,10 @@ QString archiveFolderName(const QString& base, const std::function<bool(const QS
     }
 }
 
-bool cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
-                         QPushButton* cmdCloseStudy, QComboBox* cboDone,
-                         const QString& strCurrentFolder) {
+bool cmdCloseStudy_Click(session::Session& s, const session::Controls& c) {
     using modGlobal::fso;
-    const QString storedDate = cmdCloseStudy->property("Tag").toString();
+    QPushButton* const cmdCloseStudy = c.cmdCloseStudy;
+    const QString storedDate = session::tag(cmdCloseStudy);
     if (storedDate.isEmpty()) {
         modGlobal::MsgBox(cmdCloseStudy,
                           QStringLiteral("Sie müssen zunächst ein Bild aus der Studie anwählen."),
@@ -96,12 +92,13 @@ bool cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
 
     // Events run while a free name is probed, and a choice in the selector
     // may then change the window's current folder: the folder to move is
-    // fixed here, and the selector may be gone by the time it is rebuilt.
-    const QString folder = strCurrentFolder;
-    const QPointer<QComboBox> selector(cboDone);
+    // fixed here, and the window may be gone by the time the selector is
+    // rebuilt.
+    const QString folder = s.currentFolder;
+    const QPointer<QComboBox> selector(c.cboDone);
 
-    dvIMG->images().clear();
-    lvwList->clear();
+    c.dvIMG->images().clear();
+    c.lvwList->clear();
 
     if (fso().FolderExists(folder)) {
         const bool moved =
@@ -120,7 +117,7 @@ bool cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
     }
     if (selector)
         modGlobal::guarded(selector, QStringLiteral("Das Einlesen der Messungen"),
-                           [&] { CheckDoneFolders(selector); });
+                           [&] { CheckDoneFolders(s, c); });
     return true;
 }
 

@@ -1,17 +1,10 @@
 #pragma once
 
+#include "Session.h"
 #include <QString>
 
 #include <functional>
 #include <optional>
-
-class QComboBox;
-class QPushButton;
-class QTreeWidget;
-
-namespace imaging {
-class DicomViewer;
-}
 
 // The measurement folders under the workspace's "Messungen": how their names
 // turn into entries of the folder selector and back, and archiving the
@@ -25,11 +18,12 @@ inline const QString kExternalEntry = QStringLiteral("- Externe Bilder -");
 // without "_", else the formatted part after the first "_".
 std::optional<QString> entryForFolderName(const QString& name);
 
-// Rebuilds the selector: the two fixed entries, then one entry per subfolder
-// of "Messungen" in listing order. Leaves no entry selected. Throws
+// Rebuilds the selector cboDone: the two fixed entries, then one entry per
+// subfolder of "Messungen" in listing order. Leaves no entry selected. Events
+// run between two entries; a rebuild started meanwhile takes over. Throws
 // modGlobal::FileSystemError (after the fixed entries) when "Messungen"
 // cannot be listed.
-void CheckDoneFolders(QComboBox* cboDone);
+void CheckDoneFolders(session::Session& s, const session::Controls& c);
 
 // The folder a dated selector entry stands for.
 QString folderPathForEntry(const QString& entryText);
@@ -41,12 +35,10 @@ QString currentFolderPath();
 QString archiveFolderName(const QString& base, const std::function<bool(const QString&)>& exists);
 
 // The archive command: clears the viewer and the list and moves the current
-// measurement folder to "Messung_" + the study date kept in the button's
-// "Tag" property, then rebuilds the selector. Reports every failure with a
-// message box and never throws. Returns false when it refused to archive
-// (no stored study date, or not a date) and so changed nothing.
-bool cmdCloseStudy_Click(imaging::DicomViewer* dvIMG, QTreeWidget* lvwList,
-                         QPushButton* cmdCloseStudy, QComboBox* cboDone,
-                         const QString& strCurrentFolder);
+// folder to "Messung_" + the study date kept as cmdCloseStudy's Tag, then
+// rebuilds the selector. Reports every failure with a message box and never
+// throws. Returns false when it refused to archive (no stored study date, or
+// not a date) and so changed nothing.
+bool cmdCloseStudy_Click(session::Session& s, const session::Controls& c);
 
 } // namespace folders

@@ -164,9 +164,16 @@ QFont tahoma(double pointSize, bool bold) {
 
 // ---------------------------------------------------------------- failures
 
+namespace {
+
+QString failureLead(const QString& operation) {
+    return QStringLiteral("%1 ist fehlgeschlagen.").arg(operation);
+}
+
+} // namespace
+
 void reportFailure(QWidget* owner, const QString& operation, const QString& cause) {
-    MsgBox(owner, QStringLiteral("%1 ist fehlgeschlagen.\n\n%2").arg(operation, cause),
-           Icon::Critical);
+    MsgBox(owner, failureLead(operation) + QStringLiteral("\n\n") + cause, Icon::Critical);
 }
 
 namespace {
@@ -205,12 +212,17 @@ QString exceptionCause(const QString& operation) {
     }
 }
 
-bool guarded(QWidget* owner, const QString& operation, const std::function<void()>& step) {
+bool guarded(QWidget* owner, const QString& operation, const std::function<void()>& step,
+             const StepReport& report) {
     try {
         step();
         return true;
     } catch (...) {
-        reportFailure(owner, operation, exceptionCause(operation));
+        QStringList paragraphs{report.lead.isEmpty() ? failureLead(operation) : report.lead,
+                               exceptionCause(operation)};
+        if (!report.note.isEmpty())
+            paragraphs << report.note;
+        MsgBox(owner, paragraphs.join(QStringLiteral("\n\n")), report.icon);
     }
     return false;
 }

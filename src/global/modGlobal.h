@@ -125,13 +125,28 @@ QFont tahoma(double pointSize, bool bold);
 
 // ---------------------------------------------------------------- failures
 
-// Runs one step of a handler. A thrown exception ends the step, a critical
-// message titled "Kalvara" on owner's window names the operation and the
-// cause, and false is returned so the handler can stop; the program keeps
-// running. The program's own errors derive from core::Error and carry a
-// German text; system errors and lack of memory get a German cause, and
-// any other exception a German note (its English text goes to the log).
-bool guarded(QWidget* owner, const QString& operation, const std::function<void()>& step);
+// How guarded() words a failed step's message beyond the cause.
+struct StepReport {
+    Icon icon = Icon::Critical;
+    // The first paragraph; empty: "<operation> ist fehlgeschlagen.". A step
+    // whose command has done its main work says so here, with Icon::Warning.
+    QString lead;
+    // A last paragraph, such as what became of the file; empty: none.
+    QString note;
+
+    static StepReport critical(const QString& note) { return {Icon::Critical, {}, note}; }
+    static StepReport warning(const QString& lead) { return {Icon::Warning, lead, {}}; }
+};
+
+// Runs one step of a handler. A thrown exception ends the step, a message
+// titled "Kalvara" on owner's window gives the lead, the cause and the note
+// (by default a critical one naming the operation), and false is returned
+// so the handler can stop; the program keeps running. The program's own
+// errors derive from core::Error and carry a German text; system errors and
+// lack of memory get a German cause, and any other exception a German note
+// (its English text goes to the log under operation).
+bool guarded(QWidget* owner, const QString& operation, const std::function<void()>& step,
+             const StepReport& report = {});
 
 // The German cause of the exception being handled, as guarded() gives it;
 // call it only inside a catch block.

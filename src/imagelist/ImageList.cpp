@@ -118,12 +118,6 @@ void SortListViewColumn(int Index, ListView* CurrentListView) {
 
 namespace {
 
-// Which load fills a list. Generations are unique across all lists; a list
-// remembers the newest load started on it and whether one is under way.
-quint64 g_lastGeneration = 0;
-const char* const kGenerationProperty = "kalvaraLoadGeneration";
-const char* const kLoadingProperty = "kalvaraLoading";
-
 // Only so many files are named, and only while their entries stay short, so
 // that a folder of foreign files does not give a message taller than the
 // screen.
@@ -200,35 +194,38 @@ void showList(ListView* list, QProgressBar* bar) {
 
 } // namespace
 
-bool LoadImageList(ListView* lvwList, QProgressBar* prgBar, const QString& strCurrentFolder) {
-    const quint64 generation = ++g_lastGeneration;
-    const bool interruptsLoad = lvwList->property(kLoadingProperty).toBool();
-    lvwList->setProperty(kGenerationProperty, generation);
-    if (!modGlobal::fso().FolderExists(strCurrentFolder)) {
+bool LoadImageList(session::Session& s, const session::Controls& c) {
+    ListView* const lvwList = c.lvwList;
+    QProgressBar* const prgBar = c.prgBar;
+    // A copy: a newer load started while events run changes the session's.
+    const QString folder = s.currentFolder;
+    const quint64 generation = ++s.loadGeneration;
+    const bool interruptsLoad = s.loading;
+    if (!modGlobal::fso().FolderExists(folder)) {
         // Nothing changes, unless a load this one supersedes has hidden the
         // list: its half-filled rows go and the list is shown again.
         if (interruptsLoad) {
             lvwList->clear();
-            lvwList->setProperty(kLoadingProperty, false);
+            s.loading = false;
             showList(lvwList, prgBar);
         }
         return true;
     }
-    lvwList->setProperty(kLoadingProperty, true);
+    s.loading = true;
     lvwList->hide();
     prgBar->show();
     prgBar->setValue(0);
 
-    const QString original = strCurrentFolder + QLatin1Char('/') + core::names::kOriginal;
+    const QString original = folder + QLatin1Char('/') + core::names::kOriginal;
     QList<modGlobal::FileEntry> files;
     QString folderProblem;
     if (!modGlobal::fso().FolderExists(original)) {
         folderProblem = QStringLiteral("Der Messordner „%1“ hat keinen Unterordner „Original“. "
                                        "Die Bildliste bleibt leer.")
-                            .arg(QDir::toNativeSeparators(strCurrentFolder));
+                            .arg(QDir::toNativeSeparators(folder));
     } else {
         try {
-            files = imageFiles(strCurrentFolder);
+            files = imageFiles(folder);
         } catch (const modGlobal::FileSystemError& e) {
             folderProblem = QStringLiteral("Der Ordner „%1“ kann nicht gelesen werden. %2 Die "
                                            "Bildliste bleibt leer.")
@@ -239,12 +236,11 @@ bool LoadImageList(ListView* lvwList, QProgressBar* prgBar, const QString& strCu
         prgBar->setMaximum(static_cast<int>(files.size()));
     lvwList->clear();
 
-    // Events run before every file; they may start a newer load or close the window.
+    // Events run before every file; they may start a newer load or close the
+    // window, the session with it.
     const QPointer<ListView> list(lvwList);
     const QPointer<QProgressBar> bar(prgBar);
-    const auto superseded = [&] {
-        return !list || !bar || list->property(kGenerationProperty).toULongLong() != generation;
-    };
+    const auto superseded = [&] { return !list || !bar || s.loadGeneration != generation; };
     QList<Unreadable> unreadable;
     for (const modGlobal::FileEntry& file : std::as_const(files)) {
         QCoreApplication::processEvents();
@@ -255,8 +251,8 @@ bool LoadImageList(ListView* lvwList, QProgressBar* prgBar, const QString& strCu
             auto* row = new QTreeWidgetItem;
             row->setText(0, number);
             ListView::setTag(row, file.path);
-            row->setText(1, measuredCopyExists(strCurrentFolder, number) ? QStringLiteral("X")
-                                                                         : QStringLiteral("-"));
+            row->setText(1, measuredCopyExists(folder, number) ? QStringLiteral("X")
+                                                               : QStringLiteral("-"));
             lvwList->addTopLevelItem(row);
         } catch (const imaging::ImagingError& e) {
             unreadable.append({file.path, file.name, e.message()});
@@ -266,7 +262,7 @@ bool LoadImageList(ListView* lvwList, QProgressBar* prgBar, const QString& strCu
 
     SortListViewColumn(0, lvwList);
     SortListViewColumn(0, lvwList);
-    lvwList->setProperty(kLoadingProperty, false);
+    s.loading = false;
     showList(lvwList, prgBar);
 
     if (!folderProblem.isEmpty())

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "ListView.h"
+#include "Session.h"
 
 #include <QLocale>
 #include <QString>
 
 #include <optional>
-
-class QProgressBar;
 
 namespace imagelist {
 
@@ -25,12 +24,13 @@ std::optional<QString> sortKeyFor(const QString& text, const QLocale& locale);
 // was.
 void SortListViewColumn(int Index, ListView* CurrentListView);
 
-// Fills the list with one row per file of strCurrentFolder + "/Original":
-// the image number read from the file, the file's path as the Tag and "X" or
-// "-" for whether the measured copy exists. prgBar stands in the list's place
-// meanwhile. Files that cannot be read are left out and named in one message
-// afterwards. Returns false when a newer load of the same list superseded
-// this one; it has then left the list and the bar to the newer load.
-bool LoadImageList(ListView* lvwList, QProgressBar* prgBar, const QString& strCurrentFolder);
+// Fills lvwList with one row per file of the session's current folder +
+// "/Original": the image number read from the file, the file's path as the
+// Tag and "X" or "-" for whether the measured copy exists. prgBar stands in
+// the list's place meanwhile. Files that cannot be read are left out and
+// named in one message afterwards. Returns false when a newer load of the
+// session superseded this one; it has then left the list and the bar to the
+// newer load.
+bool LoadImageList(session::Session& s, const session::Controls& c);
 
 } // namespace imagelist

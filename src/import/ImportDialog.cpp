@@ -18,6 +18,8 @@
 
 namespace importer {
 
+using modGlobal::StepReport;
+
 namespace {
 
 const QString kKeep =
@@ -31,32 +33,38 @@ QRect twips(int left, int top, int width, int height) {
     return QRect(px(left), px(top), px(width), px(height));
 }
 
-// Runs one step of a handler; a failure is reported as a critical message
-// naming the operation, its cause and what became of the file.
-bool runStep(QWidget* owner, const QString& operation, const QString& note,
-             const std::function<void()>& step) {
-    try {
-        step();
-        return true;
-    } catch (...) {
-        modGlobal::reportFailure(
-            owner, operation, modGlobal::exceptionCause(operation) + QStringLiteral("\n\n") + note);
-    }
-    return false;
+// A control named for the object tree, at its place on the dialog, in its font.
+template <class Control, class... Arguments>
+Control* makeControl(QWidget* dialog, const char* name, const QRect& place, const QFont& font,
+                     Arguments&&... arguments) {
+    auto* control = new Control(std::forward<Arguments>(arguments)..., dialog);
+    control->setObjectName(QString::fromLatin1(name));
+    control->setGeometry(place);
+    control->setFont(font);
+    return control;
+}
+
+// Reads the bitmap at path into image; one that cannot be read is reported
+// as skipped.
+bool readBitmap(QWidget* owner, const QString& path, imaging::Image& image) {
+    return modGlobal::guarded(
+        owner, QStringLiteral("Das Einlesen der Datei „%1“").arg(QFileInfo(path).fileName()),
+        [&] { image.importBitmap(path, QStringLiteral("BMP")); },
+        StepReport::critical(kKeep + QStringLiteral(" Sie wird übersprungen.")));
 }
 
 } // namespace
 
-void openImportDialog(QWidget* owner, imaging::DicomViewer* dvIMG,
-                      std::function<void()> checkDoneFolders, std::function<void()> previewShown) {
+void openImportDialog(session::Session& s, const session::Controls& c, session::Handler closed,
+                      session::Handler previewShown) {
     // Without a position of its own a dialog is centred on its owner's window.
-    frmNoDCM dialog(owner, dvIMG, std::move(checkDoneFolders), std::move(previewShown));
+    frmNoDCM dialog(s, c, std::move(closed), std::move(previewShown));
     dialog.exec();
 }
 
-frmNoDCM::frmNoDCM(QWidget* owner, imaging::DicomViewer* dvIMG,
-                   std::function<void()> checkDoneFolders, std::function<void()> previewShown)
-    : QDialog(owner), m_viewer(dvIMG), m_checkDoneFolders(std::move(checkDoneFolders)),
+frmNoDCM::frmNoDCM(session::Session& s, const session::Controls& c, session::Handler closed,
+                   session::Handler previewShown)
+    : QDialog(c.form), m_session(s), m_controls(c), m_closed(std::move(closed)),
       m_previewShown(std::move(previewShown)) {
     setObjectName(QStringLiteral("frmNoDCM"));
     setWindowTitle(QStringLiteral("Bild importieren"));
@@ -69,55 +77,40 @@ frmNoDCM::frmNoDCM(QWidget* owner, imaging::DicomViewer* dvIMG,
 }
 
 void frmNoDCM::createControls() {
-    auto label = [this](const char* name, const QString& caption, const QRect& geometry,
-                        const QFont& font) {
-        auto* l = new QLabel(caption, this);
-        l->setObjectName(QString::fromLatin1(name));
-        l->setGeometry(geometry);
-        l->setFont(font);
-        return l;
-    };
-    auto textBox = [this](const char* name, const QRect& geometry, const QFont& font) {
-        auto* t = new QLineEdit(this);
-        t->setObjectName(QString::fromLatin1(name));
-        t->setGeometry(geometry);
-        t->setFont(font);
-        return t;
-    };
     const QFont caption = modGlobal::tahoma(11.25, true);
     const QFont input = modGlobal::tahoma(11.25, false);
 
-    lblInfo = label("lblInfo", QStringLiteral("Bild X von Y"), twips(225, 225, 3495, 270), caption);
+    lblInfo = makeControl<QLabel>(this, "lblInfo", twips(225, 225, 3495, 270), caption,
+                                  QStringLiteral("Bild X von Y"));
     lblInfo->setAlignment(Qt::AlignCenter);
-    lblNoDCM[2] =
-        label("lblNoDCM", QStringLiteral("Dateiname:"), twips(225, 810, 1275, 270), caption);
-    lblFileName = label("lblFileName", QStringLiteral("-"), twips(1980, 810, 1725, 285), font());
-    lblNoDCM[3] =
-        label("lblNoDCM", QStringLiteral("Pixelspacing:"), twips(180, 1485, 1500, 270), caption);
-    txtPixelSpacing = textBox("txtPixelSpacing", twips(1935, 1485, 1815, 330), input);
-    lblNoDCM[1] =
-        label("lblNoDCM", QStringLiteral("Studiendatum:"), twips(180, 2205, 1620, 270), caption);
+    lblNoDCM[2] = makeControl<QLabel>(this, "lblNoDCM", twips(225, 810, 1275, 270), caption,
+                                      QStringLiteral("Dateiname:"));
+    lblFileName = makeControl<QLabel>(this, "lblFileName", twips(1980, 810, 1725, 285), font(),
+                                      QStringLiteral("-"));
+    lblNoDCM[3] = makeControl<QLabel>(this, "lblNoDCM", twips(180, 1485, 1500, 270), caption,
+                                      QStringLiteral("Pixelspacing:"));
+    txtPixelSpacing =
+        makeControl<QLineEdit>(this, "txtPixelSpacing", twips(1935, 1485, 1815, 330), input);
+    lblNoDCM[1] = makeControl<QLabel>(this, "lblNoDCM", twips(180, 2205, 1620, 270), caption,
+                                      QStringLiteral("Studiendatum:"));
 
-    dtpStudyDate = new QDateEdit(QDate(2011, 1, 10), this);
-    dtpStudyDate->setObjectName(QStringLiteral("dtpStudyDate"));
-    dtpStudyDate->setGeometry(twips(1935, 2160, 1815, 375));
-    dtpStudyDate->setFont(input);
+    dtpStudyDate = makeControl<QDateEdit>(this, "dtpStudyDate", twips(1935, 2160, 1815, 375), input,
+                                          QDate(2011, 1, 10));
     dtpStudyDate->setDateRange(kFirstStudyDate, kLastStudyDate);
     dtpStudyDate->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
     dtpStudyDate->setCalendarPopup(true);
 
-    lblNoDCM[0] =
-        label("lblNoDCM", QStringLiteral("Kuhnummer:"), twips(225, 2925, 1395, 270), caption);
-    txtNumber = textBox("txtNumber", twips(1935, 2880, 1815, 330), font());
+    lblNoDCM[0] = makeControl<QLabel>(this, "lblNoDCM", twips(225, 2925, 1395, 270), caption,
+                                      QStringLiteral("Kuhnummer:"));
+    txtNumber = makeControl<QLineEdit>(this, "txtNumber", twips(1935, 2880, 1815, 330), font());
     for (std::size_t i = 0; i < lblNoDCM.size(); ++i)
         lblNoDCM[i]->setProperty("Index", static_cast<int>(i));
 
-    cmdImport = new QPushButton(QStringLiteral("Importieren"), this);
-    cmdImport->setObjectName(QStringLiteral("cmdImport"));
-    cmdImport->setGeometry(twips(180, 3600, 3570, 735));
-    cmdImport->setFont(modGlobal::tahoma(9.75, true));
+    cmdImport =
+        makeControl<QPushButton>(this, "cmdImport", twips(180, 3600, 3570, 735),
+                                 modGlobal::tahoma(9.75, true), QStringLiteral("Importieren"));
     cmdImport->setDefault(true);
-    cmdImport->setProperty("Tag", QString());
+    session::setTag(cmdImport, QString());
 
     tmrWork = new QTimer(this);
     tmrWork->setObjectName(QStringLiteral("tmrWork"));
@@ -173,21 +166,19 @@ void frmNoDCM::tmrWork_Timer() {
 
 void frmNoDCM::ImportImage() {
     // No path of a file presented before may stay current.
-    cmdImport->setProperty("Tag", QString());
+    session::setTag(cmdImport, QString());
     for (; m_position >= 1 && m_position <= m_files.size(); ++m_position) {
         const modGlobal::FileEntry entry = m_files.at(m_position - 1);
         imaging::Image image;
-        if (!runStep(this, QStringLiteral("Das Einlesen der Datei „%1“").arg(entry.name),
-                     kKeep + QStringLiteral(" Sie wird übersprungen."),
-                     [&] { image.importBitmap(entry.path, QStringLiteral("BMP")); }))
+        if (!readBitmap(this, entry.path, image))
             continue;
 
-        if (m_viewer) {
-            m_viewer->images().clear();
-            m_viewer->images().add(image);
+        if (imaging::DicomViewer* viewer = m_controls.dvIMG) {
+            viewer->images().clear();
+            viewer->images().add(image);
         }
         if (m_previewShown)
-            m_previewShown();
+            m_previewShown(m_session, m_controls);
         lblInfo->setText(QStringLiteral("Bild %1 von %2").arg(m_position).arg(m_files.size()));
         lblFileName->setText(entry.name);
         if (!m_studyDateSet) {
@@ -197,7 +188,7 @@ void frmNoDCM::ImportImage() {
             dtpStudyDate->setDate(initialStudyDate(stored, entry.lastModified));
             m_studyDateSet = true;
         }
-        cmdImport->setProperty("Tag", entry.path);
+        session::setTag(cmdImport, entry.path);
         txtNumber->clear();
         txtNumber->setFocus();
         return;
@@ -206,7 +197,7 @@ void frmNoDCM::ImportImage() {
 }
 
 void frmNoDCM::cmdImport_Click() {
-    const QString bitmap = cmdImport->property("Tag").toString();
+    const QString bitmap = session::tag(cmdImport);
     if (m_unloaded || bitmap.isEmpty())
         return;
     const QString name = QFileInfo(bitmap).fileName();
@@ -239,20 +230,22 @@ void frmNoDCM::cmdImport_Click() {
 
     imaging::Image image;
     // A bitmap that has become unreadable since it was presented is skipped.
-    if (!runStep(this, QStringLiteral("Das Einlesen der Datei „%1“").arg(name),
-                 kKeep + QStringLiteral(" Sie wird übersprungen."),
-                 [&] { image.importBitmap(bitmap, QStringLiteral("BMP")); })) {
+    if (!readBitmap(this, bitmap, image)) {
         advance();
         return;
     }
-    if (!runStep(this, QStringLiteral("Das Umwandeln der Datei „%1“").arg(name), kKeep, [&] {
-            describeImage(image, txtNumber->text(), *spacing, QDateTime::currentDateTime());
-        }))
+    if (!modGlobal::guarded(
+            this, QStringLiteral("Das Umwandeln der Datei „%1“").arg(name),
+            [&] {
+                describeImage(image, txtNumber->text(), *spacing, QDateTime::currentDateTime());
+            },
+            StepReport::critical(kKeep)))
         return;
 
     const QString folder = measurementFolder(modGlobal::workspaceRoot(), dtpStudyDate->date());
-    if (!runStep(this, QStringLiteral("Das Anlegen des Messordners für „%1“").arg(name), kKeep,
-                 [&] { createMeasurementFolder(folder); }))
+    if (!modGlobal::guarded(
+            this, QStringLiteral("Das Anlegen des Messordners für „%1“").arg(name),
+            [&] { createMeasurementFolder(folder); }, StepReport::critical(kKeep)))
         return;
     const QString target = folder + QLatin1Char('/') + core::names::kOriginal + QLatin1Char('/') +
                            image.imageUid() + QStringLiteral(".dcm");
@@ -260,19 +253,23 @@ void frmNoDCM::cmdImport_Click() {
     // lets the next start finish an import cut off in between, so the bitmap
     // is not imported a second time.
     std::optional<durable::Replacement> journal;
-    if (!runStep(this, QStringLiteral("Das Speichern der Datei „%1“ als DICOM-Bild").arg(name),
-                 kKeep, [&] {
-                     journal.emplace(target, bitmap, false);
-                     image.write(target, true);
-                 }))
+    if (!modGlobal::guarded(
+            this, QStringLiteral("Das Speichern der Datei „%1“ als DICOM-Bild").arg(name),
+            [&] {
+                journal.emplace(target, bitmap, false);
+                image.write(target, true);
+            },
+            StepReport::critical(kKeep)))
         return;
     // The image is written: the run moves on even when the bitmap cannot be
     // deleted, so it is not converted twice.
-    runStep(this, QStringLiteral("Das Löschen der Datei „%1“").arg(name),
+    modGlobal::guarded(
+        this, QStringLiteral("Das Löschen der Datei „%1“").arg(name),
+        [&] { modGlobal::fso().DeleteFile(bitmap, false); },
+        StepReport::critical(
             QStringLiteral("Das DICOM-Bild wurde als „%1“ gespeichert. ").arg(target) + kKeep +
-                QStringLiteral(" Bitte entfernen Sie sie, damit sie nicht ein zweites Mal "
-                               "importiert wird."),
-            [&] { modGlobal::fso().DeleteFile(bitmap, false); });
+            QStringLiteral(" Bitte entfernen Sie sie, damit sie nicht ein zweites Mal "
+                           "importiert wird.")));
     journal.reset();
     advance();
 }
@@ -295,8 +292,8 @@ void frmNoDCM::done(int result) {
 }
 
 void frmNoDCM::Form_Unload() {
-    if (m_checkDoneFolders)
-        m_checkDoneFolders();
+    if (m_closed)
+        m_closed(m_session, m_controls);
     const QString file = modINI::settingsFile();
     // A settings write that fails keeps the old value; it is not worth
     // interrupting the operator for.

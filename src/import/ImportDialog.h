@@ -1,12 +1,12 @@
 #pragma once
 
+#include "Session.h"
 #include "modGlobal.h"
 
 #include <QDialog>
 #include <QList>
 
 #include <array>
-#include <functional>
 
 class QDateEdit;
 class QLabel;
@@ -14,21 +14,17 @@ class QLineEdit;
 class QPushButton;
 class QTimer;
 
-namespace imaging {
-class DicomViewer;
-}
-
 // The import of bitmaps from the workspace's "NoDCM" folder into dated
 // measurement folders. ("import" is a contextual keyword, hence "importer".)
 namespace importer {
 
-// Opens frmNoDCM modally over owner, centred on it, and returns when it has
-// closed (and after the empty-folder message, which comes after the dialog is
-// gone). checkDoneFolders rebuilds the main window's folder selector (called
-// when the dialog closes); previewShown is called whenever a preview is put
-// into dvIMG (which may be null: then nothing is previewed).
-void openImportDialog(QWidget* owner, imaging::DicomViewer* dvIMG,
-                      std::function<void()> checkDoneFolders, std::function<void()> previewShown);
+// Opens frmNoDCM modally over the main window c.form, centred on it, and
+// returns when it has closed (and after the empty-folder message, which comes
+// after the dialog is gone). closed is run when the dialog closes (the window
+// rebuilds its folder selector); previewShown whenever a preview is put into
+// c.dvIMG (which may be null: then nothing is previewed). Either may be empty.
+void openImportDialog(session::Session& s, const session::Controls& c, session::Handler closed,
+                      session::Handler previewShown);
 
 // The import dialog: presents the files of "NoDCM" one by one in the main
 // window's viewer and converts each into a DICOM image on "Importieren".
@@ -37,8 +33,8 @@ void openImportDialog(QWidget* owner, imaging::DicomViewer* dvIMG,
 class frmNoDCM : public QDialog {
     Q_OBJECT
 public:
-    frmNoDCM(QWidget* owner, imaging::DicomViewer* dvIMG, std::function<void()> checkDoneFolders,
-             std::function<void()> previewShown);
+    frmNoDCM(session::Session& s, const session::Controls& c, session::Handler closed,
+             session::Handler previewShown);
 
     // Presents the file at the current position; a file that cannot be read
     // as a bitmap is reported and skipped, and the dialog closes when no file
@@ -55,7 +51,7 @@ public:
     QLineEdit* txtPixelSpacing = nullptr;
     QDateEdit* dtpStudyDate = nullptr;
     QLineEdit* txtNumber = nullptr;
-    // The default button; its "Tag" property holds the current bitmap path.
+    // The default button; its Tag holds the current bitmap path.
     QPushButton* cmdImport = nullptr;
     QTimer* tmrWork = nullptr;
 
@@ -68,9 +64,10 @@ private:
     // Moves on to the next file, or closes after the last.
     void advance();
 
-    imaging::DicomViewer* m_viewer;
-    std::function<void()> m_checkDoneFolders;
-    std::function<void()> m_previewShown;
+    session::Session& m_session;
+    const session::Controls m_controls;
+    session::Handler m_closed;
+    session::Handler m_previewShown;
 
     // The files directly in "NoDCM" when the dialog loaded; the count is
     // their number, so the two always agree.

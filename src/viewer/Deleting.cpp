@@ -26,7 +26,7 @@ bool isCopyOf(const QString& copy, const QString& uid) {
 
 } // namespace
 
-void cmdDelete_Click(const Controls& c) {
+void cmdDelete_Click(Session& s, const Controls& c) {
     const QString operation = QStringLiteral("Das Löschen des Bildes");
     imaging::ImageCollection& images = c.dvIMG->images();
     if (images.count() == 0) {
@@ -35,7 +35,7 @@ void cmdDelete_Click(const Controls& c) {
     }
     // Files and row must belong to the same image: the shown unmeasured
     // image of the selected row.
-    QTreeWidgetItem* row = shownRow(c);
+    QTreeWidgetItem* row = shownRow(s, c);
     if (!row) {
         refuseWithoutShownRow(c);
         return;
@@ -52,7 +52,7 @@ void cmdDelete_Click(const Controls& c) {
     const QString number = image.imageNumber();
     const QString uid = image.imageUid();
     const QString storedFile = imagelist::ListView::tag(row);
-    const QString recycle = recycleFolder(c);
+    const QString recycle = recycleFolder(s);
     // Images acquired elsewhere keep their own file names in Original; the
     // row's file is what leaves, under the UID's name when that is usable.
     const QString recycled =
@@ -74,19 +74,20 @@ void cmdDelete_Click(const Controls& c) {
 
     images.clear();
     delete row;
-    disableImageCommands(c);
+    disableImageCommands(s, c);
     c.form->setWindowTitle(modGlobal::kAppTitle);
-    changeRecord(c,
-                 QStringLiteral("Das Bild ist gelöscht, seine Messwerte stehen aber noch in der "
-                                "Messwerttabelle."),
-                 [&] { record::removeEntry(*c.strCurrentFolder, uid, number); });
+    modGlobal::guarded(
+        c.form, kRecordOperation, [&] { record::removeEntry(s.currentFolder, uid, number); },
+        modGlobal::StepReport::warning(
+            QStringLiteral("Das Bild ist gelöscht, seine Messwerte stehen aber noch in der "
+                           "Messwerttabelle.")));
 
     // The measured copy goes last, once the image has left Original, so a
     // failure here never leaves a row without its image. Another image's
     // copy of the same number stays.
     if (isPlainFileName(number)) {
         const QString measured =
-            measuredFolder(c) + QLatin1Char('/') + number + QStringLiteral(".dcm");
+            measuredFolder(s) + QLatin1Char('/') + number + QStringLiteral(".dcm");
         modGlobal::guarded(c.form, operation, [&] {
             if (modGlobal::fso().FileExists(measured) && isCopyOf(measured, uid))
                 modGlobal::fso().DeleteFile(measured, true);

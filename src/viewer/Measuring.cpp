@@ -21,7 +21,7 @@ bool insideImage(const imaging::Image& image, int x, int y) {
     return x >= 0 && y >= 0 && x < image.width() && y < image.height();
 }
 
-void pickStartLine(const Controls& c, int x, int y) {
+void pickStartLine(Session& s, const Controls& c, int x, int y) {
     c.form->setCursor(Qt::ArrowCursor);
     // Without an image the viewer reports widget pixels, not image rows: a
     // start line picked so would start every later line somewhere else.
@@ -50,7 +50,7 @@ void pickStartLine(const Controls& c, int x, int y) {
     const bool stored = modINI::WritePrivateProfileString(
         core::names::kSection, core::names::kStartLineKey, value, file, &cause);
     modGlobal::setStartLine(value);
-    showStartLine(c);
+    showStartLine(s, c);
     if (!stored)
         modGlobal::MsgBox(c.form,
                           QStringLiteral("Die Startlinie %1 gilt nur bis zum Beenden von Kalvara, "
@@ -118,14 +118,14 @@ void removeMeasurement(imaging::Image& image) {
 
 } // namespace
 
-void picStartLine_DblClick(const Controls& c) {
+void picStartLine_DblClick(Session& /*s*/, const Controls& c) {
     c.form->setCursor(Qt::CrossCursor);
 }
 
-void dvIMG_MouseEvent(const Controls& c, int button, int /*shift*/, int x, int y) {
+void dvIMG_MouseEvent(Session& s, const Controls& c, int button, int /*shift*/, int x, int y) {
     // The crosshair pointer is the armed start-line pick; any button sets it.
     if (c.form->cursor().shape() == Qt::CrossCursor) {
-        pickStartLine(c, x, y);
+        pickStartLine(s, c, x, y);
         return;
     }
     imaging::ImageCollection& images = c.dvIMG->images();
@@ -143,7 +143,7 @@ void dvIMG_MouseEvent(const Controls& c, int button, int /*shift*/, int x, int y
     });
 }
 
-void showStartLine(const Controls& c) {
+void showStartLine(Session& /*s*/, const Controls& c) {
     bool ok = false;
     const int row = modGlobal::startLine().toInt(&ok);
     c.dvIMG->setStartLine(ok ? std::optional<int>(row) : std::nullopt);

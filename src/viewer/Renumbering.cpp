@@ -16,10 +16,8 @@ namespace viewer {
 
 using namespace state;
 
-void chkEdit_Click(const Controls& c) {
-    const bool on = c.chkEdit->isChecked();
-    c.txtEdit->setEnabled(on);
-    c.cmdEdit->setEnabled(on);
+void chkEdit_Click(Session& /*s*/, const Controls& c) {
+    setRenumbering(c, c.chkEdit->isChecked());
 }
 
 namespace {
@@ -36,14 +34,14 @@ QJsonObject recordChange(const QString& folder, const QString& oldUid, const QSt
 
 } // namespace
 
-void cmdEdit_Click(const Controls& c) {
+void cmdEdit_Click(Session& s, const Controls& c) {
     const QString operation = QStringLiteral("Das Ändern der Bildnummer");
     if (c.lvwList->topLevelItemCount() == 0)
         return;
     // The number is typed for the image the operator sees: renumbering
     // another row's file (the selection moved by keyboard, a measured copy
     // shown) would give the wrong cow the number.
-    QTreeWidgetItem* row = shownRow(c);
+    QTreeWidgetItem* row = shownRow(s, c);
     if (!row) {
         refuseWithoutShownRow(c);
         return;
@@ -77,9 +75,9 @@ void cmdEdit_Click(const Controls& c) {
         image.setImageNumber(number);
         newUid = imaging::UidGenerator().newUid();
         image.setImageUid(newUid);
-        newFile = originalFolder(c) + QLatin1Char('/') + newUid + QStringLiteral(".dcm");
+        newFile = originalFolder(s) + QLatin1Char('/') + newUid + QStringLiteral(".dcm");
         journal.emplace(newFile, oldFile, true,
-                        recordChange(*c.strCurrentFolder, oldUid, oldNumber, number, newUid));
+                        recordChange(s.currentFolder, oldUid, oldNumber, number, newUid));
         image.write(newFile, true);
     });
     if (!written)
@@ -104,18 +102,18 @@ void cmdEdit_Click(const Controls& c) {
     row->setText(0, number);
     imagelist::ListView::setTag(row, newFile);
     row->setText(1, QStringLiteral("-"));
-    changeRecord(
-        c,
-        QStringLiteral("Die Bildnummer ist geändert, in der Messwerttabelle steht das "
-                       "Bild aber noch unter der alten Nummer."),
-        [&] { record::renumberEntry(*c.strCurrentFolder, oldUid, oldNumber, number, newUid); });
+    modGlobal::guarded(
+        c.form, kRecordOperation,
+        [&] { record::renumberEntry(s.currentFolder, oldUid, oldNumber, number, newUid); },
+        modGlobal::StepReport::warning(
+            QStringLiteral("Die Bildnummer ist geändert, in der Messwerttabelle steht das "
+                           "Bild aber noch unter der alten Nummer.")));
     journal.reset();
 
     if (!modGlobal::guarded(c.form, QStringLiteral("Das Anzeigen des Bildes"),
-                            [&] { showUnmeasuredFile(c, newFile); }))
-        disableImageCommands(c);
-    c.chkEdit->setChecked(false);
-    chkEdit_Click(c);
+                            [&] { showUnmeasuredFile(s, c, newFile); }))
+        disableImageCommands(s, c);
+    setRenumbering(c, false);
 }
 
 void completeInterruptedWork(QWidget* owner) {

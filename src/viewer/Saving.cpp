@@ -132,11 +132,11 @@ bool copyHoldsMeasurements(const QString& file) {
 // The rows of a lost record, rebuilt only from what Kalvara wrote: the
 // measured copies in Gemessen whose unmeasured image is still in Original,
 // under that image's number now. Files that cannot be read are passed over.
-QList<record::Entry> rebuiltEntries(const Controls& c) {
+QList<record::Entry> rebuiltEntries(const Session& s) {
     QList<record::Entry> entries;
     try {
         QHash<QString, QString> numbers; // UID of each image in Original -> its number
-        for (const modGlobal::FileEntry& file : modGlobal::fso().Files(originalFolder(c))) {
+        for (const modGlobal::FileEntry& file : modGlobal::fso().Files(originalFolder(s))) {
             try {
                 const imaging::Image image = imaging::readHeader(file.path);
                 if (!image.imageUid().isEmpty())
@@ -144,7 +144,7 @@ QList<record::Entry> rebuiltEntries(const Controls& c) {
             } catch (const imaging::ImagingError&) {
             }
         }
-        for (const modGlobal::FileEntry& file : modGlobal::fso().Files(measuredFolder(c))) {
+        for (const modGlobal::FileEntry& file : modGlobal::fso().Files(measuredFolder(s))) {
             try {
                 const imaging::Image copy = imaging::readHeader(file.path);
                 record::Entry entry;
@@ -168,20 +168,20 @@ QList<record::Entry> rebuiltEntries(const Controls& c) {
 
 } // namespace
 
-void cmdSave_Click(const Controls& c) {
+void cmdSave_Click(Session& s, const Controls& c) {
     const QString operation = QStringLiteral("Das Speichern des Bildes");
     const imaging::ImageCollection& images = c.dvIMG->images();
     if (images.count() == 0)
         return;
     // The mark goes to the row of the image saved, wherever the selection
     // has moved since; any other row would claim a copy that does not exist.
-    QTreeWidgetItem* row = rowOfShownFile(c);
+    QTreeWidgetItem* row = rowOfShownFile(s, c);
     const record::Entry entry = recordEntry(images.item(1));
     // One Enter on an unmeasured image must not silently replace the saved
     // measurements of its number.
     const QString number = images.item(1).imageNumber();
     if (entry.values.isEmpty() && isPlainFileName(number) &&
-        copyHoldsMeasurements(measuredFolder(c) + QLatin1Char('/') + number +
+        copyHoldsMeasurements(measuredFolder(s) + QLatin1Char('/') + number +
                               QStringLiteral(".dcm")) &&
         modGlobal::MsgBox(c.form,
                           QStringLiteral("Die gespeicherte Kopie von Nummer %1 enthält "
@@ -199,7 +199,7 @@ void cmdSave_Click(const Controls& c) {
                 QStringLiteral("Die Bildnummer \u201E%1\u201C enthält ein Zeichen, das in "
                                "Dateinamen nicht erlaubt ist.")
                     .arg(number));
-        const QString folder = measuredFolder(c);
+        const QString folder = measuredFolder(s);
         if (!modGlobal::fso().FolderExists(folder))
             modGlobal::fso().CreateFolder(folder);
         const QString file = folder + QLatin1Char('/') + number + QStringLiteral(".dcm");
@@ -220,16 +220,18 @@ void cmdSave_Click(const Controls& c) {
         return;
     if (row)
         row->setText(1, QStringLiteral("X"));
-    changeRecord(c,
-                 QStringLiteral("Die gemessene Kopie ist gespeichert, ihre Messwerte fehlen "
-                                "aber in der Messwerttabelle."),
-                 [&] {
-                     QList<record::Entry> entries;
-                     if (!QFileInfo::exists(record::recordFile(*c.strCurrentFolder)))
-                         entries = rebuiltEntries(c);
-                     entries << entry;
-                     record::saveEntries(*c.strCurrentFolder, entries);
-                 });
+    modGlobal::guarded(
+        c.form, kRecordOperation,
+        [&] {
+            QList<record::Entry> entries;
+            if (!QFileInfo::exists(record::recordFile(s.currentFolder)))
+                entries = rebuiltEntries(s);
+            entries << entry;
+            record::saveEntries(s.currentFolder, entries);
+        },
+        modGlobal::StepReport::warning(
+            QStringLiteral("Die gemessene Kopie ist gespeichert, ihre Messwerte fehlen "
+                           "aber in der Messwerttabelle.")));
 }
 
 } // namespace viewer

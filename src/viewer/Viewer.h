@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ListView.h"
+#include "Session.h"
 #include "imaging/DicomViewer.h"
 
 #include <QLocale>
@@ -8,9 +9,6 @@
 
 #include <optional>
 
-class QCheckBox;
-class QLineEdit;
-class QPushButton;
 class QWidget;
 
 // Viewing and measuring: showing the image of the selected list row,
@@ -21,51 +19,41 @@ class QWidget;
 // folder, so they never act on a measured copy, a preview or an image of a
 // folder chosen since. Every handler reports its own failures and never
 // throws; a failing step ends the handler with the window matching the disk.
+// Rows carry their file's path as their Tag.
 namespace viewer {
 
-struct Controls {
-    QWidget* form;                   // the main window: caption and mouse pointer
-    imagelist::ListView* lvwList;    // column 0 image number, column 1 "X"/"-", Tag file path
-    imaging::DicomViewer* dvIMG;     // Tag "ORIGINAL" while measuring is allowed
-    QLineEdit* txtEdit;              // the image number of the clicked row
-    QCheckBox* chkEdit;              // switches renumbering on and off
-    QPushButton* cmdEdit;            // renumbers
-    QPushButton* cmdDelete;          // deletes
-    QPushButton* cmdSave;            // saves the measured copy
-    QPushButton* cmdCloseStudy;      // dynamic property "Tag": the stored study date
-    const QString* strCurrentFolder; // "/" separators, no trailing "/"
-};
+using session::Controls;
+using session::Session;
 
 // ---------------------------------------------------------------- display
 
 // A mouse button was released over the list. button: 1 left, 2 right,
 // 4 middle (bit set). The left button alone shows the row's unmeasured image,
 // anything else its measured copy.
-void lvwList_MouseUp(const Controls& c, int button);
-void ShowOriginalImage(const Controls& c);
-void ShowMeasuredImage(const Controls& c);
+void lvwList_MouseUp(Session& s, const Controls& c, int button);
 
 // Disables cmdSave, cmdDelete and chkEdit, switches renumbering off and
-// empties the viewer Tag. The window calls it whenever the viewer may show
-// something other than the unmeasured image of the selected row: on every
-// folder choice, after archiving, when the import dialog shows a preview.
-void disableImageCommands(const Controls& c);
+// empties the viewer Tag and the session's shown file. The window calls it
+// whenever the viewer may show something other than the unmeasured image of
+// the selected row: on every folder choice, after archiving, when the import
+// dialog shows a preview.
+void disableImageCommands(Session& s, const Controls& c);
 
 // ---------------------------------------------------------------- measuring
 
 // Arms the start-line pick: the main window gets the crosshair pointer.
-void picStartLine_DblClick(const Controls& c);
+void picStartLine_DblClick(Session& s, const Controls& c);
 
 // A mouse press in the viewer; x, y in image pixels. With the pick armed it
 // sets the start line to y; otherwise, on an unmeasured image, the left
 // button adds a measurement and any other button takes the last one away.
 // A point outside the image's pixels neither sets the start line (the
 // operator is told) nor adds a measurement.
-void dvIMG_MouseEvent(const Controls& c, int button, int shift, int x, int y);
+void dvIMG_MouseEvent(Session& s, const Controls& c, int button, int shift, int x, int y);
 
 // Shows the current start-line value in the viewer; a value that is not a
 // 32-bit whole number shows none.
-void showStartLine(const Controls& c);
+void showStartLine(Session& s, const Controls& c);
 
 // The measurements on an image for the operator to read: "Messwerte:" and
 // one numbered line per measurement text in the order drawn; empty when
@@ -88,7 +76,7 @@ QString measurementText(double length, const QString& unit, const QLocale& local
 
 // Writes the measured copy into Gemessen, marks the row and enters the
 // measurements into the folder's record.
-void cmdSave_Click(const Controls& c);
+void cmdSave_Click(Session& s, const Controls& c);
 
 // True when name can be used as one file-name component: no path separator,
 // no drive colon, no control character. Image numbers name measured copies and
@@ -98,12 +86,12 @@ bool isPlainFileName(const QString& name);
 // ---------------------------------------------------------------- renumbering
 
 // Enables txtEdit and cmdEdit while chkEdit is checked, disables them otherwise.
-void chkEdit_Click(const Controls& c);
+void chkEdit_Click(Session& s, const Controls& c);
 
 // Gives the selected row's image the number in txtEdit and a new UID, writes it
 // as a new file into Original and deletes the old file; the image's row of the
 // record follows.
-void cmdEdit_Click(const Controls& c);
+void cmdEdit_Click(Session& s, const Controls& c);
 
 // At start: finishes or undoes a renumbering or an import that a kill or a
 // power cut interrupted, so each image exists once and a renumbered image's
@@ -114,6 +102,6 @@ void completeInterruptedWork(QWidget* owner);
 
 // After confirmation, moves the shown image's file into Papierkorb, erases its
 // measured copy and removes its row from the list and from the record.
-void cmdDelete_Click(const Controls& c);
+void cmdDelete_Click(Session& s, const Controls& c);
 
 } // namespace viewer

@@ -1,22 +1,12 @@
 #include "ViewerState.h"
-#include "Record.h"
 #include "core/Names.h"
 #include "modGlobal.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QVariant>
 
 namespace viewer::state {
-
-namespace {
-
-// The file the viewer's unmeasured image was read from, kept beside the
-// viewer Tag so the commands can check that it is the selected row's image.
-constexpr const char* kShownFileProperty = "kalvaraShownFile";
-
-} // namespace
 
 QTreeWidgetItem* selectedRow(const Controls& c) {
     const QList<QTreeWidgetItem*> rows = c.lvwList->selectedItems();
@@ -26,22 +16,22 @@ QTreeWidgetItem* selectedRow(const Controls& c) {
 namespace {
 
 // The file of the unmeasured image the viewer shows; empty when it shows none.
-QString shownFile(const Controls& c) {
+QString shownFile(const Session& s, const Controls& c) {
     if (c.dvIMG->tag() != kOriginalTag || c.dvIMG->images().count() == 0)
         return {};
-    return c.dvIMG->property(kShownFileProperty).toString();
+    return s.shownFile;
 }
 
 } // namespace
 
-QTreeWidgetItem* shownRow(const Controls& c) {
+QTreeWidgetItem* shownRow(const Session& s, const Controls& c) {
     QTreeWidgetItem* row = selectedRow(c);
-    const QString shown = shownFile(c);
+    const QString shown = shownFile(s, c);
     return row && !shown.isEmpty() && shown == imagelist::ListView::tag(row) ? row : nullptr;
 }
 
-QTreeWidgetItem* rowOfShownFile(const Controls& c) {
-    const QString shown = shownFile(c);
+QTreeWidgetItem* rowOfShownFile(const Session& s, const Controls& c) {
+    const QString shown = shownFile(s, c);
     if (shown.isEmpty())
         return nullptr;
     for (int i = 0; i < c.lvwList->topLevelItemCount(); ++i) {
@@ -60,28 +50,28 @@ void refuseWithoutShownRow(const Controls& c) {
                       modGlobal::Icon::Information);
 }
 
-void setShownFile(const Controls& c, const QString& path) {
-    c.dvIMG->setProperty(kShownFileProperty, path);
+void setRenumbering(const Controls& c, bool on) {
+    c.chkEdit->setChecked(on);
+    c.txtEdit->setEnabled(on);
+    c.cmdEdit->setEnabled(on);
 }
 
 void setImageCommands(const Controls& c, bool enabled) {
     c.cmdSave->setEnabled(enabled);
     c.cmdDelete->setEnabled(enabled);
     c.chkEdit->setEnabled(enabled);
-    if (!enabled) {
-        c.chkEdit->setChecked(false);
-        chkEdit_Click(c);
-    }
+    if (!enabled)
+        setRenumbering(c, false);
 }
 
-void showUnmeasuredFile(const Controls& c, const QString& path) {
+void showUnmeasuredFile(Session& s, const Controls& c, const QString& path) {
     c.dvIMG->setTag(QString());
-    setShownFile(c, QString());
+    s.shownFile.clear();
     imaging::ImageCollection& images = c.dvIMG->images();
     images.clear();
     images.readFile(path);
     c.dvIMG->setTag(kOriginalTag);
-    setShownFile(c, path);
+    s.shownFile = path;
     c.cmdSave->setEnabled(true);
     c.chkEdit->setEnabled(true);
     c.cmdDelete->setEnabled(true);
@@ -95,25 +85,16 @@ void setNumberCaption(const Controls& c) {
     c.form->setWindowTitle(caption);
 }
 
-void changeRecord(const Controls& c, const QString& done, const std::function<void()>& change) {
-    try {
-        change();
-    } catch (const record::RecordError& error) {
-        modGlobal::MsgBox(c.form, done + QStringLiteral("\n\n") + error.message(),
-                          modGlobal::Icon::Warning);
-    }
+QString originalFolder(const Session& s) {
+    return s.currentFolder + QLatin1Char('/') + core::names::kOriginal;
 }
 
-QString originalFolder(const Controls& c) {
-    return *c.strCurrentFolder + QLatin1Char('/') + core::names::kOriginal;
+QString measuredFolder(const Session& s) {
+    return s.currentFolder + QLatin1Char('/') + core::names::kMeasured;
 }
 
-QString measuredFolder(const Controls& c) {
-    return *c.strCurrentFolder + QLatin1Char('/') + core::names::kMeasured;
-}
-
-QString recycleFolder(const Controls& c) {
-    return *c.strCurrentFolder + QLatin1Char('/') + core::names::kTrash;
+QString recycleFolder(const Session& s) {
+    return s.currentFolder + QLatin1Char('/') + core::names::kTrash;
 }
 
 } // namespace viewer::state

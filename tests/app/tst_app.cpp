@@ -305,6 +305,25 @@ private Q_SLOTS:
                  QStringLiteral("Die Datei ist beschädigt."));
     }
 
+    // The lead and the icon as the step asks, the cause, then the note.
+    void guardedWordsItsReport() {
+        MessageRecorder messages;
+        const auto fail = [] { throw std::runtime_error("Die Datei ist gesperrt."); };
+        QVERIFY(
+            !modGlobal::guarded(nullptr, QStringLiteral("Das Eintragen"), fail,
+                                modGlobal::StepReport::warning(QStringLiteral("Gespeichert."))));
+        QCOMPARE(messages.last().icon, Icon::Warning);
+        QCOMPARE(messages.last().text, QStringLiteral("Gespeichert.\n\nDie Datei ist gesperrt."));
+        QVERIFY(
+            !modGlobal::guarded(nullptr, QStringLiteral("Das Löschen"), fail,
+                                modGlobal::StepReport::critical(QStringLiteral("Sie bleibt."))));
+        QCOMPARE(messages.last().icon, Icon::Critical);
+        QCOMPARE(messages.last().text, QStringLiteral("Das Löschen ist fehlgeschlagen.\n\nDie "
+                                                      "Datei ist gesperrt.\n\nSie bleibt."));
+        QVERIFY(modGlobal::guarded(nullptr, QStringLiteral("Das Lesen"), [] {}));
+        QCOMPARE(messages.count(), 2);
+    }
+
     // Two copies of the program from one place (offscreen, as this test runs):
     // the second ends silently and touches nothing.
     void secondProcessEndsAtOnce() {

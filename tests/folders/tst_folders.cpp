@@ -1,5 +1,6 @@
 #include "DicomFixtures.h"
 #include "Folders.h"
+#include "ListView.h"
 #include "TestSupport.h"
 #include "imaging/DicomViewer.h"
 
@@ -7,7 +8,7 @@
 #include <QDir>
 #include <QPushButton>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTimer>
 
 class TestFolders : public QObject {
     Q_OBJECT
@@ -26,18 +27,33 @@ private Q_SLOTS:
     void catalogue() {
         const TestWorkspace workspace;
         QComboBox box;
-        QVERIFY_THROWS_EXCEPTION(modGlobal::FileSystemError, folders::CheckDoneFolders(&box));
+        session::Session s;
+        const session::Controls c{.cboDone = &box};
+        QVERIFY_THROWS_EXCEPTION(modGlobal::FileSystemError, folders::CheckDoneFolders(s, c));
         QCOMPARE(entries(box), m_fixed);
         for (const char* name : {"Messung", "Messung_2026.12.05", "Messung_2026.12.05_1",
                                  "Kopie_2026.12.05", "Messung_20110607"})
             QVERIFY(QDir().mkpath(path(QString::fromLatin1(name))));
         writeFile(path("Notiz_2026.12.06"));
         box.setCurrentIndex(1);
-        folders::CheckDoneFolders(&box);
+        folders::CheckDoneFolders(s, c);
         // Listed by name, case-insensitively: Kopie_..., Messung, Messung_2011..., Messung_2026...
         QCOMPARE(entries(box),
                  (m_fixed + QStringList{"2026.12.05", "2011.06.07", "2026.12.05", "2026.12.05_1"}));
         QCOMPARE(box.currentIndex(), -1);
+    }
+
+    // The second rebuild runs from the first one's event processing, as a closing import would.
+    void rebuildStartedDuringARebuildTakesOver() {
+        const TestWorkspace workspace;
+        for (const char* name : {"Messung_2026.12.05", "Messung_2026.12.06"})
+            QVERIFY(QDir().mkpath(path(QString::fromLatin1(name))));
+        QComboBox box;
+        session::Session s;
+        const session::Controls c{.cboDone = &box};
+        QTimer::singleShot(0, [&] { folders::CheckDoneFolders(s, c); });
+        folders::CheckDoneFolders(s, c);
+        QCOMPARE(entries(box), (m_fixed + QStringList{"2026.12.05", "2026.12.06"}));
     }
 
     void archive_data() {
@@ -71,15 +87,18 @@ private Q_SLOTS:
                              {"4711", "1.2.3", {}, "20110607", 8, 8});
         imaging::DicomViewer viewer;
         viewer.images().readFile(path("Messung/Original/1.2.3.dcm"));
-        QTreeWidget list;
+        imagelist::ListView list;
         new QTreeWidgetItem(&list, {QStringLiteral("4711")});
         QPushButton button;
         button.setProperty("Tag", tag);
         QComboBox selector;
         selector.addItem(QStringLiteral("unverändert"));
+        session::Session s;
+        s.currentFolder = path(current);
 
-        const bool cleared =
-            folders::cmdCloseStudy_Click(&viewer, &list, &button, &selector, path(current));
+        const bool cleared = folders::cmdCloseStudy_Click(
+            s,
+            {.cboDone = &selector, .lvwList = &list, .dvIMG = &viewer, .cmdCloseStudy = &button});
 
         const bool refused = !message.isEmpty();
         QCOMPARE(cleared, !refused); // the window then keeps its image commands

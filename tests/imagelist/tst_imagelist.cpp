@@ -41,7 +41,12 @@ struct ListWindow {
     QWidget window;
     ListView* list = new ListView(&window);
     QProgressBar* bar = new QProgressBar(&window);
+    session::Session session;
     bool listShown() const { return !list->isHidden() && bar->isHidden(); }
+    bool load(const QString& folder) {
+        session.currentFolder = folder;
+        return imagelist::LoadImageList(session, {.lvwList = list, .prgBar = bar});
+    }
 };
 
 } // namespace
@@ -114,7 +119,7 @@ private Q_SLOTS:
         w.list->setSortOrder(1);
         w.bar->setMaximum(5);
 
-        QVERIFY(imagelist::LoadImageList(w.list, w.bar, measured));
+        QVERIFY(w.load(measured));
 
         QCOMPARE(rowsOf(*w.list), rows);
         QCOMPARE(w.bar->maximum(), maximum);
@@ -144,7 +149,7 @@ private Q_SLOTS:
             }
         });
         watch.start(50);
-        QVERIFY(imagelist::LoadImageList(w.list, w.bar, measured));
+        QVERIFY(w.load(measured));
         QVERIFY2(screen.contains(box), qPrintable(QStringLiteral("box %1 px high on a %2 px screen")
                                                       .arg(box.height())
                                                       .arg(screen.height())));
@@ -159,7 +164,7 @@ private Q_SLOTS:
         ListWindow w;
         {
             const PermissionBitsEnforced enforced;
-            QVERIFY(imagelist::LoadImageList(w.list, w.bar, folder("gesperrt")));
+            QVERIFY(w.load(folder("gesperrt")));
         }
         QFile::setPermissions(original, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QCOMPARE(w.list->topLevelItemCount(), 0);
@@ -183,7 +188,7 @@ private Q_SLOTS:
         writeImage(measured + "/Gemessen" + temporary, {}); // cut off
         ListWindow w;
 
-        QVERIFY(imagelist::LoadImageList(w.list, w.bar, measured));
+        QVERIFY(w.load(measured));
 
         QCOMPARE(rowsOf(*w.list), (QStringList{"17|-|17.dcm", "18|-|.versteckt.dcm"}));
         QCOMPARE(messages.count(), 0);
@@ -199,10 +204,9 @@ private Q_SLOTS:
         writeImage(folder("zweite/Original/a.dcm"), "40");
         writeImage(folder("zweite/Original/b.dcm"), "41");
         ListWindow w;
-        QTimer::singleShot(
-            0, [&] { QVERIFY(imagelist::LoadImageList(w.list, w.bar, folder("zweite"))); });
+        QTimer::singleShot(0, [&] { QVERIFY(w.load(folder("zweite"))); });
 
-        QVERIFY(!imagelist::LoadImageList(w.list, w.bar, folder("erste")));
+        QVERIFY(!w.load(folder("erste")));
 
         QCOMPARE(rowsOf(*w.list), (QStringList{"40|-|a.dcm", "41|-|b.dcm"}));
         QCOMPARE(w.bar->value(), 2);

@@ -55,6 +55,8 @@ struct Run {
     QWidget owner;
     imaging::DicomViewer* viewer = new imaging::DicomViewer(&owner);
     int checks = 0, previews = 0;
+    session::Session session;
+    const session::Controls controls{.form = &owner, .dvIMG = viewer};
     std::unique_ptr<importer::frmNoDCM> dialog;
 
     Run() {
@@ -71,7 +73,8 @@ struct Run {
         for (qsizetype i = 0; i < bitmaps.size(); ++i)
             fixtures::writeBmp(noDcm(QStringLiteral("%1.bmp").arg(i)), bitmaps[i]);
         dialog = std::make_unique<importer::frmNoDCM>(
-            &owner, viewer, [this] { ++checks; }, [this] { ++previews; });
+            session, controls, [this](auto&, auto&) { ++checks; },
+            [this](auto&, auto&) { ++previews; });
         dialog->show();
         QVERIFY(QTest::qWaitFor([this] { return !dialog->tmrWork->isActive(); }));
     }
@@ -125,7 +128,8 @@ private Q_SLOTS:
             owner = m.owner;
             return modGlobal::Answer::Ok;
         });
-        importer::openImportDialog(&run.owner, run.viewer, [&] { ++run.checks; }, {});
+        importer::openImportDialog(run.session, run.controls, [&](auto&, auto&) { ++run.checks; },
+                                   {});
         modGlobal::setMessageHandler(recorder);
         QCOMPARE(texts, QStringList{"Es befinden sich keine externen Bilder im Verzeichnis."});
         QCOMPARE(owner, &run.owner); // the dialog is closed by then
