@@ -74,6 +74,35 @@ private Q_SLOTS:
         QCOMPARE(csvRows(file()), expected);
     }
 
+    // Free text a spreadsheet would evaluate starts with an apostrophe.
+    void formulaStartsAreKeptAsText() {
+        record::saveEntries(
+            dir.path(),
+            {{"+49", "1.1", "", "", {}}, {"-3", "1.2", "", "", {}}, {"@A1", "1.3", "", "", {}}});
+        const QList<QStringList> rows = csvRows(file());
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows[1][0], "'+49");
+        QCOMPARE(rows[2][0], "'-3");
+        QCOMPARE(rows[3][0], "'@A1");
+    }
+
+    // A UID that begins another one names a different image.
+    void rowsFoundByTheWholeUid() {
+        save({"34", "1.2.34", "", "07.12.2026 08:00:00", lengths("1", "px", {"2"})});
+        save({"3", "1.2.3", "", "07.12.2026 08:01:00", lengths("1", "px", {"5"})});
+        const QStringList kept = {"34", "1.2.34", "", "07.12.2026 08:00:00", "1", "px", "2"};
+        QList<QStringList> expected = {
+            kHeader.mid(0, 7), kept, {"3", "1.2.3", "", "07.12.2026 08:01:00", "1", "px", "5"}};
+        QCOMPARE(csvRows(file()), expected);
+
+        record::renumberEntry(dir.path(), "1.2.3", "3", "4", "1.2.4");
+        expected[2][0] = "4";
+        expected[2][1] = "1.2.4";
+        QCOMPARE(csvRows(file()), expected);
+        record::removeEntry(dir.path(), "1.2", "");
+        QCOMPARE(csvRows(file()), expected);
+    }
+
     void handEditedRecordIsKept() {
         // Reordered and added columns, a sum row, a blank line, a note and a
         // quoted field holding ";", CR and LF.
