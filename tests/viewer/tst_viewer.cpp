@@ -189,6 +189,63 @@ private Q_SLOTS:
         QVERIFY(messages.count() == 2 && !QFile::exists(folder("/Original/x.dcm")));
     }
 
+    // The copy holds the displayed pixels as 8-bit RGB: no element of the
+    // source's grey-value coding stays to recode them in another viewer.
+    void copyIsPlainRgbWithItsValues() {
+        imaging::Image& shown = c.dvIMG->images().item(1);
+        const QList<std::pair<quint16, quint16>> coding = {
+            {0x0028, 0x1050}, // Window Center
+            {0x0028, 0x1051}, // Window Width
+            {0x0028, 0x1055}, // Window Center & Width Explanation
+            {0x0028, 0x1056}, // VOI LUT Function
+            {0x0028, 0x1052}, // Rescale Intercept
+            {0x0028, 0x1053}, // Rescale Slope
+            {0x0028, 0x1054}, // Rescale Type
+            {0x0028, 0x1199}, // Palette Color Lookup Table UID
+            {0x2050, 0x0020}, // Presentation LUT Shape
+        };
+        const QStringList values = {"128", "256", "Weich", "LINEAR",  "0",
+                                    "1",   "US",  "1.2.3", "IDENTITY"};
+        for (qsizetype i = 0; i < coding.size(); ++i)
+            shown.addAttribute(coding[i].first, coding[i].second, values[i]);
+        modGlobal::setStartLine("100");
+        viewer::dvIMG_MouseEvent(c, 1, 0, 10, 130);
+        viewer::dvIMG_MouseEvent(c, 1, 0, 20, 88);
+        viewer::cmdSave_Click(c);
+        QCOMPARE(messages.count(), 0);
+
+        const imaging::Image copy = imaging::readHeader(folder("/Gemessen/17.dcm"));
+        QCOMPARE(copy.attribute(0x0020, 0x4000).value(),
+                 "Messwerte ab Startlinie 100: 30 px; 12 px");
+        QCOMPARE(copy.attribute(0x0028, 0x0002).value(), "3");   // Samples per Pixel
+        QCOMPARE(copy.attribute(0x0028, 0x0004).value(), "RGB"); // Photometric Interpretation
+        QCOMPARE(copy.attribute(0x0028, 0x0006).value(), "0");   // Planar Configuration
+        QCOMPARE(copy.attribute(0x0028, 0x0100).value(), "8");   // Bits Allocated
+        QCOMPARE(copy.attribute(0x0028, 0x0101).value(), "8");   // Bits Stored
+        QCOMPARE(copy.attribute(0x0028, 0x0102).value(), "7");   // High Bit
+        QCOMPARE(copy.attribute(0x0028, 0x0103).value(), "0");   // Pixel Representation
+        for (const auto& [group, element] : coding)
+            QVERIFY2(copy.attribute(group, element).isNull(),
+                     qPrintable(QString::number(group << 16 | element, 16)));
+    }
+
+    // A measured copy is named by its image number: one path component only.
+    void plainFileNames_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("plain");
+        QTest::newRow("number") << "4711" << true;
+        QTest::newRow("text and blanks") << "Kuh Ä 7" << true;
+        QTest::newRow("slash") << "a/b" << false;
+        QTest::newRow("backslash") << "a\\b" << false;
+        QTest::newRow("drive colon") << "C:x" << false;
+        QTest::newRow("colon") << "17:1" << false;
+        QTest::newRow("tab") << "17\t" << false;
+    }
+    void plainFileNames() {
+        QFETCH(QString, name);
+        QTEST(viewer::isPlainFileName(name), "plain");
+    }
+
     void renumber_data() {
         QTest::addColumn<int>("button");
         QTest::addColumn<QString>("number");
