@@ -249,7 +249,10 @@ void FileSystem::DeleteFile(const QString& path, bool force) const {
     const QFileInfo info(path);
     if (!info.exists() || info.isDir())
         throw FileSystemError(op, path, QStringLiteral("Die Datei ist nicht vorhanden."));
-    if (!force && !info.isWritable())
+    // Read-only also by the permission bits alone: for root isWritable() holds for every file.
+    constexpr auto anyWrite =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    if (!force && (!info.isWritable() || !(info.permissions() & anyWrite)))
         throw FileSystemError(op, path, QStringLiteral("Die Datei ist schreibgeschützt."));
     if (std::remove(QFile::encodeName(path).constData()) != 0)
         throw FileSystemError(op, path, systemCause(errno));
