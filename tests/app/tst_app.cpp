@@ -287,6 +287,38 @@ private Q_SLOTS:
                  QStringLiteral("Die Datei oder der Ordner ist nicht vorhanden."));
     }
 
+    // Listings by name regardless of case; a move never replaces a file; only
+    // force deletes a read-only one.
+    void fileSystemService() {
+        TestWorkspace ws;
+        const modGlobal::FileSystem& fs = modGlobal::fso();
+        ws.mkpath("/list");
+        for (const char* name : {"b.dcm", "c.DCM", "A.dcm", "B2.dcm", "a2.dcm"})
+            writeFile(ws.path("/list/") + QLatin1String(name));
+        for (const char* name : {"zeta", "Beta", "alpha"})
+            ws.mkpath("/list/" + QLatin1String(name));
+        QStringList names;
+        for (const modGlobal::FileEntry& entry : fs.Files(ws.path("/list")))
+            names << entry.name;
+        QCOMPARE(names, QStringList({"A.dcm", "a2.dcm", "b.dcm", "B2.dcm", "c.DCM"}));
+        QCOMPARE(fs.SubFolders(ws.path("/list")), QStringList({"alpha", "Beta", "zeta"}));
+
+        writeFile(ws.path("/from.dcm"), "neu");
+        writeFile(ws.path("/to.dcm"), "alt");
+        QCOMPARE(causeOf([&] { fs.MoveFile(ws.path("/from.dcm"), ws.path("/to.dcm")); }),
+                 QStringLiteral("Das Ziel besteht bereits."));
+        QCOMPARE(readFile(ws.path("/from.dcm")), "neu");
+        QCOMPARE(readFile(ws.path("/to.dcm")), "alt");
+
+        QVERIFY(QFile::setPermissions(ws.path("/to.dcm"), QFileDevice::ReadOwner));
+        PermissionBitsEnforced enforced;
+        QCOMPARE(causeOf([&] { fs.DeleteFile(ws.path("/to.dcm"), false); }),
+                 QStringLiteral("Die Datei ist schreibgeschützt."));
+        QVERIFY(QFile::exists(ws.path("/to.dcm")));
+        fs.DeleteFile(ws.path("/to.dcm"), true);
+        QVERIFY(!QFile::exists(ws.path("/to.dcm")));
+    }
+
     // Qt's English texts map back to German causes; an uncommon one is quoted.
     void fileCauses() {
         TestWorkspace ws;
