@@ -151,7 +151,8 @@ private Q_SLOTS:
         MessageRecorder messages;
         frmMain w;
         QVERIFY(w.Form_Load());
-        QVERIFY(QFileInfo(ws.path("/Messungen")).isDir() && QFileInfo(ws.path("/NoDCM")).isDir());
+        QVERIFY(QFileInfo(ws.path("/Messungen")).isDir());
+        QVERIFY(QFileInfo(ws.path("/NoDCM")).isDir());
         QVERIFY(!QFile::exists(ws.path("/Settings.ini")));
         QCOMPARE(modGlobal::startLine(), QStringLiteral("0"));
         QCOMPARE(messages.count(), 0);
@@ -192,7 +193,8 @@ private Q_SLOTS:
         frmMain w;
         QVERIFY(w.Form_Load());
         const modGlobal::Message& first = messages.messages().first();
-        QVERIFY(first.owner == &w && first.icon == Icon::Critical);
+        QCOMPARE(first.owner, &w);
+        QCOMPARE(first.icon, Icon::Critical);
         QVERIFY(first.text.contains(QStringLiteral("Messungen")));
         QCOMPARE(w.cboDone->count(), 2);
     }
@@ -212,7 +214,8 @@ private Q_SLOTS:
             }
         });
         modGlobal::MsgBox(new QPushButton(&w), QStringLiteral("Test"), Icon::Information);
-        QVERIFY(parent == &w && modality == Qt::WindowModal);
+        QCOMPARE(parent, &w);
+        QCOMPARE(modality, Qt::WindowModal);
     }
 
     // Beside the executable unless that folder holds no workspace and cannot be written.
@@ -373,7 +376,8 @@ private Q_SLOTS:
         QProcess second;
         second.start(exe, {});
         QVERIFY(second.waitForFinished(20000));
-        QVERIFY(second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0);
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
         QCOMPARE(first.state(), QProcess::Running);
         QVERIFY(!QFileInfo::exists(dir.path() + "/NoDCM"));
         first.kill();

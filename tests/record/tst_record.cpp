@@ -44,8 +44,8 @@ private Q_SLOTS:
         save({"=2+3", "1.2", "05.12.2026", "05.12.2026 09:01:00", lengths("80", "px", {"7"})});
         const QByteArray bytes = readFile(file());
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"
-                                 "Kuhnummer;Bild-UID;") &&
-                bytes.endsWith("\r\n"));
+                                 "Kuhnummer;Bild-UID;"));
+        QVERIFY(bytes.endsWith("\r\n"));
         QCOMPARE(bytes.count("\r\n"), 3);
 
         // Saved again with fewer lines: the row is replaced where it stands.
