@@ -51,7 +51,8 @@ private Q_SLOTS:
     void init() {
         ws = std::make_unique<TestWorkspace>();
         currentFolder = ws->path("/Messungen/Messung");
-        QVERIFY(QDir().mkpath(folder("/Original")) && QDir().mkpath(folder("/Gemessen")));
+        QVERIFY(QDir().mkpath(folder("/Original")));
+        QVERIFY(QDir().mkpath(folder("/Gemessen")));
         form = std::make_unique<QWidget>();
         c = {form.get(),          make<ListView>(),    make<imaging::DicomViewer>(),
              make<QLineEdit>(),   make<QCheckBox>(),   make<QPushButton>(),
@@ -97,8 +98,10 @@ private Q_SLOTS:
         QGuiApplication::clipboard()->setText("vorher");
         modGlobal::setStartLine(startLine);
         viewer::dvIMG_MouseEvent(c, 1, 0, 40, y);
-        QVERIFY(labels().count() == 0 && QGuiApplication::clipboard()->text() == "vorher");
-        QVERIFY(messages.count() == 1 && messages.last().icon == Icon::Warning);
+        QCOMPARE(labels().count(), 0);
+        QCOMPARE(QGuiApplication::clipboard()->text(), "vorher");
+        QCOMPARE(messages.count(), 1);
+        QCOMPARE(messages.last().icon, Icon::Warning);
         QVERIFY2(messages.last().text.contains(cause), qPrintable(messages.last().text));
     }
 
@@ -108,17 +111,21 @@ private Q_SLOTS:
         labels().add(*viewer::measurementLine("0", 1, 2));
         QGuiApplication::clipboard()->setText("vorher");
         viewer::dvIMG_MouseEvent(c, 2, 0, 0, 0);
-        QVERIFY(labels().count() == 1 && QGuiApplication::clipboard()->text().isEmpty());
+        QCOMPARE(labels().count(), 1);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString());
         QCOMPARE(messages.count(), 0);
 
         viewer::picStartLine_DblClick(c); // the pick takes any button, in image rows
         viewer::dvIMG_MouseEvent(c, 2, 0, 5, 77);
-        QVERIFY(modGlobal::startLine() == "77" && c.dvIMG->startLine() == 77);
+        QCOMPARE(modGlobal::startLine(), "77");
+        QCOMPARE(c.dvIMG->startLine(), 77);
         c.dvIMG->images().clear(); // without an image there are no rows to pick
         viewer::picStartLine_DblClick(c);
         viewer::dvIMG_MouseEvent(c, 1, 0, 5, 120);
-        QVERIFY(modGlobal::startLine() == "77" && c.dvIMG->startLine() == 77);
-        QVERIFY(messages.count() == 1 && messages.last().icon == Icon::Information);
+        QCOMPARE(modGlobal::startLine(), "77");
+        QCOMPARE(c.dvIMG->startLine(), 77);
+        QCOMPARE(messages.count(), 1);
+        QCOMPARE(messages.last().icon, Icon::Information);
         QCOMPARE(c.form->cursor().shape(), Qt::ArrowCursor);
     }
 
@@ -158,10 +165,15 @@ private Q_SLOTS:
         c.chkEdit->setChecked(true);                         // renumbering on
         ListView::setTag(row, folder("/Original/gone.dcm")); // 17, still shown, is not its image
         viewer::lvwList_MouseUp(c, 1);
-        QVERIFY(messages.count() == 1 && messages.last().icon == Icon::Information);
+        QCOMPARE(messages.count(), 1);
+        QCOMPARE(messages.last().icon, Icon::Information);
         QVERIFY(messages.last().text.contains(QDir::toNativeSeparators(ListView::tag(row))));
-        QVERIFY(!c.cmdSave->isEnabled() && !c.cmdDelete->isEnabled() && !c.chkEdit->isEnabled() &&
-                !c.chkEdit->isChecked() && !c.cmdEdit->isEnabled() && c.dvIMG->tag().isEmpty());
+        QVERIFY(!c.cmdSave->isEnabled());
+        QVERIFY(!c.cmdDelete->isEnabled());
+        QVERIFY(!c.chkEdit->isEnabled());
+        QVERIFY(!c.chkEdit->isChecked());
+        QVERIFY(!c.cmdEdit->isEnabled());
+        QCOMPARE(c.dvIMG->tag(), QString());
     }
 
     void save() {
@@ -170,7 +182,8 @@ private Q_SLOTS:
             const FileSizeLimit limit(before.size() + 1024); // the new copy's write fails
             viewer::cmdSave_Click(c);
         }
-        QVERIFY(readFile(folder("/Gemessen/17.dcm")) == before && messages.count() == 1);
+        QCOMPARE(readFile(folder("/Gemessen/17.dcm")), before);
+        QCOMPARE(messages.count(), 1);
 
         // The selection moved by keyboard: the row of the saved image is marked.
         auto* other = new QTreeWidgetItem(c.lvwList, {"20", "-"});
@@ -178,7 +191,8 @@ private Q_SLOTS:
         row->setSelected(false);
         other->setSelected(true);
         viewer::cmdSave_Click(c);
-        QVERIFY(readFile(folder("/Gemessen/17.dcm")) != before && row->text(1) == "X");
+        QCOMPARE_NE(readFile(folder("/Gemessen/17.dcm")), before);
+        QCOMPARE(row->text(1), "X");
         QCOMPARE(other->text(1), "-");
         delete other;
 
@@ -186,7 +200,8 @@ private Q_SLOTS:
         c.txtEdit->setText("../Original/x"); // free text, not a way out of Gemessen
         viewer::cmdEdit_Click(c);
         viewer::cmdSave_Click(c);
-        QVERIFY(messages.count() == 2 && !QFile::exists(folder("/Original/x.dcm")));
+        QCOMPARE(messages.count(), 2);
+        QVERIFY(!QFile::exists(folder("/Original/x.dcm")));
     }
 
     // The copy holds the displayed pixels as 8-bit RGB: no element of the
@@ -269,19 +284,23 @@ private Q_SLOTS:
         viewer::cmdEdit_Click(c);
         delete other;
         if (refused) {
-            QVERIFY(messages.count() == 1 && files("/Original") == QStringList{"IMG0017"});
+            QCOMPARE(messages.count(), 1);
+            QCOMPARE(files("/Original"), QStringList{"IMG0017"});
             QCOMPARE(row->text(0), "17");
             return;
         }
 
         const imaging::Image& image = c.dvIMG->images().item(1); // the new file, shown
         QCOMPARE(image.patientName(), number + '^' + number);
-        QVERIFY(image.width() == 100 && image.imageUid() != "1.2.3.17"); // not the 20-pixel copy
+        QCOMPARE(image.width(), 100); // not the 20-pixel copy
+        QCOMPARE_NE(image.imageUid(), "1.2.3.17");
         const QString file = image.imageUid() + ".dcm";
-        QVERIFY(files("/Original") == QStringList{file} && ListView::tag(row).endsWith(file));
+        QCOMPARE(files("/Original"), QStringList{file});
+        QVERIFY(ListView::tag(row).endsWith(file));
         QCOMPARE(QStringList({row->text(0), row->text(1), image.imageNumber()}),
                  QStringList({number, "-", number}));
-        QVERIFY(files("/Gemessen") == QStringList{"17.dcm"} && messages.count() == 0);
+        QCOMPARE(files("/Gemessen"), QStringList{"17.dcm"});
+        QCOMPARE(messages.count(), 0);
     }
 
     void renumberRefusesWhatCannotBeAPatientId_data() {
