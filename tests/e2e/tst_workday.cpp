@@ -233,6 +233,9 @@ void tst_workday::measureAndSave() {
     clickImage(w, 60, 200);
     QCOMPARE(w.dvIMG->images().item(1).labels().count(), 0);
 
+#if !defined(Q_OS_UNIX)
+    QSKIP("Needs POSIX file size limits.");
+#else
     // The record's write fails (a file-size limit below the record's new size
     // but above the copy's, which fails writes even for root): the copy is
     // saved all the same, the operator is warned and the record stays.
@@ -279,6 +282,7 @@ void tst_workday::measureAndSave() {
     QVERIFY(!w.chkEdit->isEnabled());
     QVERIFY(!w.cmdDelete->isEnabled());
     QCOMPARE(w.dvIMG->tag(), QString());
+#endif
 }
 
 void tst_workday::mixedUnitsAndStartLines() {

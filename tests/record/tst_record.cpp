@@ -194,6 +194,9 @@ private Q_SLOTS:
     }
 
     void failedWriteKeepsTheOldRecord() {
+#if !defined(Q_OS_UNIX)
+        QSKIP("Needs POSIX file size limits.");
+#else
         const QByteArray before = "Bild-UID\r\n" + QByteArray(4000, 'x') + "\r\n";
         writeFile(file(), before);
         QString message;
@@ -206,6 +209,7 @@ private Q_SLOTS:
         QVERIFY2(message.contains("konnte nicht geschrieben werden"), qPrintable(message));
         QCOMPARE(readFile(file()), before);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{record::kFileName});
+#endif
     }
 };
 
