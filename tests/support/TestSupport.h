@@ -72,7 +72,8 @@ private:
 // While it lives, the calling thread obeys file permission bits even as
 // root: the capabilities that override them leave its effective set (they
 // stay permitted and come back at the end). Files touched on other threads
-// are not affected.
+// are not affected. access(), and with it QFileInfo::isWritable(), still
+// answers as for root: the kernel checks it against the permitted set.
 class PermissionBitsEnforced {
 public:
     PermissionBitsEnforced();
