@@ -47,7 +47,7 @@ void finish(const QJsonObject& entry, QWidget* owner,
                        "Ersetzens von „%1“ durch „%2“")
             .arg(QDir::toNativeSeparators(oldFile), QDir::toNativeSeparators(newFile));
     if (fs.FileExists(oldFile) && !modGlobal::guarded(owner, operation, [&] {
-            fs.DeleteFile(oldFile, entry.value(kForceKey).toBool());
+            fs.RemoveFile(oldFile, entry.value(kForceKey).toBool());
         }))
         return;
     if (completed)

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -16,8 +15,9 @@ namespace modGlobal {
 
 namespace {
 
+// UTF-16 in, the platform's own file-name encoding out (wide on Windows).
 std::filesystem::path nativePath(const QString& path) {
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
+    return std::filesystem::path(path.toStdU16String());
 }
 
 // Throws the cause when the folder's entries cannot be listed; QDir would
@@ -89,18 +89,26 @@ QList<FileEntry> FileSystem::Files(const QString& path) const {
     return entries;
 }
 
-void FileSystem::DeleteFile(const QString& path, bool force) const {
+void FileSystem::RemoveFile(const QString& path, bool force) const {
     const QString op = QStringLiteral("Datei löschen");
     const QFileInfo info(path);
     if (!info.exists() || info.isDir())
         throw FileSystemError(op, path, QStringLiteral("Die Datei ist nicht vorhanden."));
-    if (!force && !info.isWritable())
+    // Read-only also by the permission bits alone: for root isWritable() holds for every file.
+    constexpr auto anyWrite =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    if (!force && (!info.isWritable() || !(info.permissions() & anyWrite)))
         throw FileSystemError(op, path, QStringLiteral("Die Datei ist schreibgeschützt."));
-    if (std::remove(QFile::encodeName(path).constData()) != 0)
-        throw FileSystemError(op, path, core::systemCause(errno));
+    // Forced, a read-only file goes too; Windows refuses to delete one.
+    if (force && !(info.permissions() & QFileDevice::WriteOwner))
+        QFile::setPermissions(path, info.permissions() | QFileDevice::WriteOwner |
+                                        QFileDevice::WriteUser);
+    QFile file(path);
+    if (!file.remove())
+        throw FileSystemError(op, path, core::fileCause(file));
 }
 
-void FileSystem::MoveFile(const QString& from, const QString& to) const {
+void FileSystem::MoveFileTo(const QString& from, const QString& to) const {
     const QString op = QStringLiteral("Datei verschieben");
     if (!FileExists(from))
         throw FileSystemError(op, from, QStringLiteral("Die Datei ist nicht vorhanden."));
@@ -117,8 +125,11 @@ void FileSystem::MoveFolder(const QString& from, const QString& to) const {
         throw FileSystemError(op, from, QStringLiteral("Der Ordner ist nicht vorhanden."));
     if (QFileInfo::exists(to))
         throw FileSystemError(op, to, QStringLiteral("Das Ziel besteht bereits."));
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
-        throw FileSystemError(op, from + QStringLiteral(" → ") + to, core::systemCause(errno));
+    std::error_code error;
+    std::filesystem::rename(nativePath(from), nativePath(to), error);
+    if (error)
+        throw FileSystemError(op, from + QStringLiteral(" → ") + to,
+                              core::systemCause(error.value()));
 }
 
 FileSystem& fso() {

@@ -69,9 +69,9 @@ public:
     // Files directly in a folder; throws when it is not a folder.
     QList<FileEntry> Files(const QString& path) const;
     // Without force a file the user may not write (read-only) is refused.
-    void DeleteFile(const QString& path, bool force) const;
+    void RemoveFile(const QString& path, bool force) const;
     // Refuses to replace an existing target.
-    void MoveFile(const QString& from, const QString& to) const;
+    void MoveFileTo(const QString& from, const QString& to) const;
     void MoveFolder(const QString& from, const QString& to) const;
 };
 

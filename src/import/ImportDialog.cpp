@@ -265,7 +265,7 @@ void frmNoDCM::cmdImport_Click() {
     // deleted, so it is not converted twice.
     modGlobal::guarded(
         this, QStringLiteral("Das Löschen der Datei „%1“").arg(name),
-        [&] { modGlobal::fso().DeleteFile(bitmap, false); },
+        [&] { modGlobal::fso().RemoveFile(bitmap, false); },
         StepReport::critical(
             QStringLiteral("Das DICOM-Bild wurde als „%1“ gespeichert. ").arg(target) + kKeep +
             QStringLiteral(" Bitte entfernen Sie sie, damit sie nicht ein zweites Mal "

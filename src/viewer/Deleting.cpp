@@ -65,8 +65,8 @@ void cmdDelete_Click(Session& s, const Controls& c) {
             modGlobal::fso().CreateFolder(recycle);
         if (modGlobal::fso().FileExists(storedFile)) {
             if (modGlobal::fso().FileExists(recycled))
-                modGlobal::fso().DeleteFile(recycled, true);
-            modGlobal::fso().MoveFile(storedFile, recycled);
+                modGlobal::fso().RemoveFile(recycled, true);
+            modGlobal::fso().MoveFileTo(storedFile, recycled);
         }
     });
     if (!moved)
@@ -90,7 +90,7 @@ void cmdDelete_Click(Session& s, const Controls& c) {
             measuredFolder(s) + QLatin1Char('/') + number + QStringLiteral(".dcm");
         modGlobal::guarded(c.form, operation, [&] {
             if (modGlobal::fso().FileExists(measured) && isCopyOf(measured, uid))
-                modGlobal::fso().DeleteFile(measured, true);
+                modGlobal::fso().RemoveFile(measured, true);
         });
     }
 }

@@ -85,12 +85,12 @@ void cmdEdit_Click(Session& s, const Controls& c) {
 
     const bool replaced = modGlobal::guarded(c.form, operation, [&] {
         try {
-            modGlobal::fso().DeleteFile(oldFile, true);
+            modGlobal::fso().RemoveFile(oldFile, true);
         } catch (...) {
             // Undo the new file so the image is not in Original twice. Should
             // that fail too, both stay and the next list load shows both.
             try {
-                modGlobal::fso().DeleteFile(newFile, true);
+                modGlobal::fso().RemoveFile(newFile, true);
             } catch (const modGlobal::FileSystemError&) {
             }
             throw;

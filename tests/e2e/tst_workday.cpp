@@ -150,7 +150,9 @@ void tst_workday::measureAndSave() {
     clickRow(w, "17");
     QCOMPARE(w.windowTitle(), QStringLiteral("Kalvara | 17  (0.2)"));
     QCOMPARE(w.dvIMG->tag(), QStringLiteral("ORIGINAL"));
-    QVERIFY(w.cmdSave->isEnabled() && w.chkEdit->isEnabled() && w.cmdDelete->isEnabled());
+    QVERIFY(w.cmdSave->isEnabled());
+    QVERIFY(w.chkEdit->isEnabled());
+    QVERIFY(w.cmdDelete->isEnabled());
     QCOMPARE(w.cmdCloseStudy->property("Tag").toString(), QStringLiteral("20261205"));
 
     setStartLine(w, 100);
@@ -172,18 +174,20 @@ void tst_workday::measureAndSave() {
             if (c.red() > 200 && c.green() > 180 && c.blue() < 80)
                 ++(y == row && x >= across.left() && x <= across.right() ? onLine : elsewhere);
         }
-    QVERIFY2(onLine > across.width() / 3 && elsewhere == 0,
-             qPrintable(QStringLiteral("%1 %2").arg(onLine).arg(elsewhere)));
+    QVERIFY2(onLine > across.width() / 3, qPrintable(QString::number(onLine)));
+    QCOMPARE(elsewhere, 0);
 
     imaging::Image& image = w.dvIMG->images().item(1);
     clickImage(w, 40, 250);
     QCOMPARE(image.labels().count(), 2);
     const imaging::Label& line = image.labels().item(1);
     const imaging::Label& text = image.labels().item(2);
-    QVERIFY(line.kind == imaging::Label::Line && line.colour == 255u &&
-            QRect(line.left, line.top, 1, line.height) == QRect(40, 100, 1, 150));
-    QVERIFY(text.kind == imaging::Label::Text && text.text == QStringLiteral("30 mm") &&
-            QPoint(text.left, text.top) == QPoint(40, 250));
+    QCOMPARE(line.kind, imaging::Label::Line);
+    QCOMPARE(line.colour, 255u);
+    QCOMPARE(QRect(line.left, line.top, 1, line.height), QRect(40, 100, 1, 150));
+    QCOMPARE(text.kind, imaging::Label::Text);
+    QCOMPARE(text.text, QStringLiteral("30 mm"));
+    QCOMPARE(QPoint(text.left, text.top), QPoint(40, 250));
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("30"));
 
     clickImage(w, 40, 160);
@@ -210,7 +214,9 @@ void tst_workday::measureAndSave() {
 
     clickRow(w, "17", Qt::RightButton);
     QCOMPARE(w.dvIMG->tag(), QString());
-    QVERIFY(!w.cmdSave->isEnabled() && !w.chkEdit->isEnabled() && !w.cmdDelete->isEnabled());
+    QVERIFY(!w.cmdSave->isEnabled());
+    QVERIFY(!w.chkEdit->isEnabled());
+    QVERIFY(!w.cmdDelete->isEnabled());
     const QImage copy = w.dvIMG->images().item(1).displayImage();
     int red = 0;
     for (int y = 105; y < 245; ++y) {
@@ -227,6 +233,9 @@ void tst_workday::measureAndSave() {
     clickImage(w, 60, 200);
     QCOMPARE(w.dvIMG->images().item(1).labels().count(), 0);
 
+#if !defined(Q_OS_UNIX)
+    QSKIP("Needs POSIX file size limits.");
+#else
     // The record's write fails (a file-size limit below the record's new size
     // but above the copy's, which fails writes even for root): the copy is
     // saved all the same, the operator is warned and the record stays.
@@ -243,7 +252,8 @@ void tst_workday::measureAndSave() {
     QCOMPARE(written.item(1).attribute(0x0020, 0x4000).value(),
              QStringLiteral("Kuh lahmt\r\nMesswerte ab Startlinie 100: 101 px"));
     QCOMPARE(rowFor(w.lvwList, "5")->text(1), QStringLiteral("X"));
-    QVERIFY(messages.count() == 1 && messages.last().icon == modGlobal::Icon::Warning);
+    QCOMPARE(messages.count(), 1);
+    QCOMPARE(messages.last().icon, modGlobal::Icon::Warning);
     QVERIFY(messages.last().text.startsWith("Die gemessene Kopie ist gespeichert"));
     QVERIFY(messages.last().text.contains("konnte nicht geschrieben werden"));
     QCOMPARE(readFile(recordFile), before);
@@ -268,8 +278,11 @@ void tst_workday::measureAndSave() {
     // Choosing a folder again leaves the commands off for the image still shown.
     QVERIFY(w.cmdSave->isEnabled());
     choose(w, "- Aktuelle Messung -");
-    QVERIFY(!w.cmdSave->isEnabled() && !w.chkEdit->isEnabled() && !w.cmdDelete->isEnabled());
+    QVERIFY(!w.cmdSave->isEnabled());
+    QVERIFY(!w.chkEdit->isEnabled());
+    QVERIFY(!w.cmdDelete->isEnabled());
     QCOMPARE(w.dvIMG->tag(), QString());
+#endif
 }
 
 void tst_workday::mixedUnitsAndStartLines() {
@@ -450,7 +463,9 @@ void tst_workday::wholeDay() {
                 dialog->close();
         });
         QTRY_COMPARE(dialog->lblInfo->text(), QStringLiteral("Bild 1 von 2"));
-        QVERIFY(!w.cmdSave->isEnabled() && !w.cmdDelete->isEnabled() && w.dvIMG->tag().isEmpty());
+        QVERIFY(!w.cmdSave->isEnabled());
+        QVERIFY(!w.cmdDelete->isEnabled());
+        QVERIFY(w.dvIMG->tag().isEmpty());
         dialog->dtpStudyDate->setDate(QDate(2026, 12, 5));
         dialog->txtPixelSpacing->setText(QStringLiteral("0.2\\0.2"));
         dialog->txtNumber->setText(QStringLiteral("301"));
@@ -484,7 +499,8 @@ void tst_workday::wholeDay() {
     // Renumber 118 to 119.
     clickRow(w, "118");
     QTest::mouseClick(w.chkEdit, Qt::LeftButton);
-    QVERIFY(w.txtEdit->isEnabled() && w.cmdEdit->isEnabled());
+    QVERIFY(w.txtEdit->isEnabled());
+    QVERIFY(w.cmdEdit->isEnabled());
     w.txtEdit->setText(QStringLiteral("119"));
     QTest::mouseClick(w.cmdEdit, Qt::LeftButton);
     QVERIFY(rowFor(w.lvwList, "119"));

@@ -201,9 +201,9 @@ private Q_SLOTS:
             if (j2k && element->getTag() == DCM_PixelData)
                 continue;
             DcmElement* kept = nullptr;
-            QVERIFY2(copy.findAndGetElement(element->getTag(), kept).good() &&
-                         element->compare(*kept) == 0,
+            QVERIFY2(copy.findAndGetElement(element->getTag(), kept).good(),
                      element->getTag().toString().c_str());
+            QVERIFY2(element->compare(*kept) == 0, element->getTag().toString().c_str());
         }
         QCOMPARE(copy.card(), original.card());
         images.readFile(copyFile);
@@ -469,8 +469,8 @@ private Q_SLOTS:
         QVERIFY(from.findAndGetElement(DCM_SequenceOfUltrasoundRegions, regions[0]).good());
         QVERIFY(copy.findAndGetElement(DCM_SequenceOfUltrasoundRegions, regions[1]).good());
         QCOMPARE(regions[1]->compare(*regions[0]), 0);
-        QVERIFY(!text(copy, DCM_SeriesInstanceUID).isEmpty() &&
-                text(copy, DCM_SeriesInstanceUID) != text(from, DCM_SeriesInstanceUID));
+        QVERIFY(!text(copy, DCM_SeriesInstanceUID).isEmpty());
+        QCOMPARE_NE(text(copy, DCM_SeriesInstanceUID), text(from, DCM_SeriesInstanceUID));
         QVERIFY(!text(copy, DCM_DerivationDescription).isEmpty());
         QCOMPARE(text(copy, DCM_DerivationDescription), kDerivation);
         DcmSequenceOfItems* sources = nullptr;
@@ -481,6 +481,9 @@ private Q_SLOTS:
         QCOMPARE(text(*sources->getItem(0), DCM_ReferencedSOPInstanceUID),
                  text(from, DCM_SOPInstanceUID));
 
+#if !defined(Q_OS_UNIX)
+        QSKIP("Needs POSIX file size limits.");
+#else
         // A write cut inside the pixels, and one cut in the final flush.
         const QByteArray before = readFile(path(u"measured.dcm"_s));
         images.item(2).write(path(u"full.dcm"_s), true);
@@ -496,6 +499,7 @@ private Q_SLOTS:
         QCOMPARE(QDir(m_dir.path()).entryList({u".*"_s}, QDir::Files | QDir::Hidden),
                  QStringList{});
         verifyWithDciodvfy(path(u"twice.dcm"_s));
+#endif
     }
 
     void importsBitmapsExactly_data() {

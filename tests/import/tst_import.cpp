@@ -16,32 +16,67 @@
 #include <QTimer>
 
 using fixtures::BmpSpec;
+#if defined(Q_OS_LINUX)
 using interruption::KillAt;
+#endif
 using modGlobal::Icon;
 
 namespace {
 
-// Reads a converted file back: the table's attributes and the pixels of the bitmap imported
-// under its cow number, with the pixel spacing written for it.
+// An attribute as "(gggg,eeee) value", "(gggg,eeee) -" when absent, so a failed
+// comparison names the attribute.
+QString shown(const imaging::Image& image, quint16 group, quint16 element) {
+    const auto hex = [](quint16 n) {
+        return QString::number(n, 16).rightJustified(4, '0').toUpper();
+    };
+    const imaging::Attribute a = image.attribute(group, element);
+    return "(" + hex(group) + "," + hex(element) + ") " + (a.isNull() ? "-" : a.value());
+}
+
+// Reads a converted file back: the attributes the import writes and the pixels
+// of the bitmap imported under its cow number, with the pixel spacing written for it.
 void verifyConverted(const QString& path, const QMap<QString, std::pair<BmpSpec, QString>>& cows) {
     imaging::ImageCollection images;
     images.readFile(path);
     const imaging::Image& image = images.item(1);
-    const QDateTime written(QDate::fromString(image.attribute(0x0008, 0x0020).value(), "yyyyMMdd"),
-                            QTime::fromString(image.attribute(0x0008, 0x0030).value(), "HHmmss"));
-    QVERIFY(written.isValid() && written.secsTo(QDateTime::currentDateTime()) < 600);
-    const importer::ImportUids uids{image.studyUid(), image.seriesUid(), image.imageUid()};
-    QCOMPARE(QFileInfo(path).fileName(), uids.image + ".dcm");
-    QVERIFY(uids.study != uids.series && uids.series != uids.image && uids.study != uids.image);
+    // Dates and times are those of the import, one clock reading for all.
+    const QString date = image.attribute(0x0008, 0x0020).value();
+    const QString time = image.attribute(0x0008, 0x0030).value();
+    const QDateTime written(QDate::fromString(date, "yyyyMMdd"), QTime::fromString(time, "HHmmss"));
+    QVERIFY(written.isValid());
+    QVERIFY(written.secsTo(QDateTime::currentDateTime()) < 600);
+    QCOMPARE(QFileInfo(path).fileName(), image.imageUid() + ".dcm");
+    QCOMPARE_NE(image.studyUid(), image.seriesUid());
+    QCOMPARE_NE(image.seriesUid(), image.imageUid());
+    QCOMPARE_NE(image.studyUid(), image.imageUid());
     const QString cow = image.imageNumber();
     QVERIFY2(cows.contains(cow), qPrintable(cow));
     const auto& [bmp, spacing] = cows[cow];
-    for (const importer::ImportAttribute& a :
-         importer::importAttributes(uids, cow, spacing, written)) {
-        QVERIFY2(!image.attribute(a.group, a.element).isNull(), qPrintable(a.value));
-        QCOMPARE(image.attribute(a.group, a.element).value(), a.value);
+    const QStringList expected = {
+        "(0010,0010) " + cow + "^" + cow,
+        "(0010,0020) " + cow,
+        "(0010,0030) " + date,
+        "(0010,0040) O",
+        "(0028,0030) " + (spacing.isEmpty() ? "-" : spacing),
+        "(0028,1050) 127",
+        "(0028,1051) 255",
+        "(0008,0021) " + date,
+        "(0008,0023) " + date,
+        "(0008,0031) " + time,
+        "(0008,0032) " + time,
+        "(0008,0033) " + time,
+        "(0008,0060) US",
+        "(0008,0080) Jungrind",
+        "(0010,1020) ",
+        "(0010,1030) ",
+        "(0010,2180) ",
+        "(0010,21B0) ",
+    };
+    for (const QString& attribute : expected) {
+        const quint16 group = attribute.mid(1, 4).toUShort(nullptr, 16);
+        const quint16 element = attribute.mid(6, 4).toUShort(nullptr, 16);
+        QCOMPARE(shown(image, group, element), attribute);
     }
-    QCOMPARE(image.attribute(0x0028, 0x0030).isNull(), spacing.isEmpty());
     QCOMPARE(image.displayImage().size(), QSize(bmp.width, bmp.height));
     // Up to 1 off: the stored window rounds on display; importsBitmapsExactly has the exact values.
     QVERIFY(largestDifference(image.displayImage(),
@@ -107,7 +142,8 @@ private Q_SLOTS:
         run.dialog->close();
         QCOMPARE(run.checks, 1);
         QCOMPARE(run.previews, 3);
-        QVERIFY(run.messages.count() == 1 && run.messages.last().text.contains("„-.dcm“"));
+        QCOMPARE(run.messages.count(), 1);
+        QVERIFY(run.messages.last().text.contains("„-.dcm“"));
         QCOMPARE(run.ws.fileNames("/NoDCM"), QStringList({"-.dcm", "2.bmp"}));
         QCOMPARE(QDir(run.folder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
                  QStringList({"Gemessen", "Original", "Papierkorb"}));
@@ -154,10 +190,12 @@ private Q_SLOTS:
             writeFile(run.folder());
         run.open({kGrey});
         run.import("17", spacing);
-        QVERIFY(run.messages.count() == 1 && run.messages.last().icon == icon);
+        QCOMPARE(run.messages.count(), 1);
+        QCOMPARE(run.messages.last().icon, icon);
         QCOMPARE(run.messages.last().owner, run.dialog.get());
         QVERIFY2(run.messages.last().text.contains(named), qPrintable(run.messages.last().text));
-        QVERIFY(run.dialog->isVisible() && !QFileInfo(run.folder()).isDir());
+        QVERIFY(run.dialog->isVisible());
+        QVERIFY(!QFileInfo(run.folder()).isDir());
         QCOMPARE(run.ws.fileNames("/NoDCM"), QStringList{"0.bmp"});
         QVERIFY(icon != Icon::Critical || QFile::remove(run.folder()));
         run.import("17", "");
@@ -190,13 +228,20 @@ private Q_SLOTS:
     // Killed at any step, an import leaves the bitmap either still waiting or
     // imported exactly once, and no temporary file or journal, after the next start.
     void interruptedImport_data() {
+#if !defined(Q_OS_LINUX)
+        QSKIP("Needs a forked child killed at an interposed file call (Linux).");
+#else
         QTest::addColumn<KillAt>("at");
         QTest::addColumn<QString>("part"); // of the path at which the child is killed
         QTest::addColumn<bool>("imported");
         QTest::newRow("writing the image") << KillAt::Rename << "/Original/." << false;
         QTest::newRow("deleting the bitmap") << KillAt::Remove << "0.bmp" << true;
+#endif
     }
     void interruptedImport() {
+#if !defined(Q_OS_LINUX)
+        QSKIP("Needs a forked child killed at an interposed file call (Linux).");
+#else
         QFETCH(KillAt, at);
         QFETCH(QString, part);
         QFETCH(bool, imported);
@@ -211,6 +256,7 @@ private Q_SLOTS:
                  QStringList());
         QVERIFY(!QFile::exists(durable::journalFile()));
         QCOMPARE(run.messages.count(), 0);
+#endif
     }
 
     // A bitmap cut off inside its pixels is refused, named and kept, not imported in part.

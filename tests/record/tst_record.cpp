@@ -45,8 +45,8 @@ private Q_SLOTS:
         save({"=2+3", "1.2", "05.12.2026", "05.12.2026 09:01:00", lengths("80", "px", {"7"})});
         const QByteArray bytes = readFile(file());
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"
-                                 "Kuhnummer;Bild-UID;") &&
-                bytes.endsWith("\r\n"));
+                                 "Kuhnummer;Bild-UID;"));
+        QVERIFY(bytes.endsWith("\r\n"));
         QCOMPARE(bytes.count("\r\n"), 3);
 
         // Saved again with fewer lines: the row is replaced where it stands.
@@ -72,6 +72,35 @@ private Q_SLOTS:
             save({number, "", "", "07.12.2026 08:00:00", lengths("1", "px", {"2"})});
         record::removeEntry(dir.path(), "", "5");
         expected.append({"6", "", "", "07.12.2026 08:00:00", "1", "px", "2", ""});
+        QCOMPARE(csvRows(file()), expected);
+    }
+
+    // Free text a spreadsheet would evaluate starts with an apostrophe.
+    void formulaStartsAreKeptAsText() {
+        record::saveEntries(
+            dir.path(),
+            {{"+49", "1.1", "", "", {}}, {"-3", "1.2", "", "", {}}, {"@A1", "1.3", "", "", {}}});
+        const QList<QStringList> rows = csvRows(file());
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows[1][0], "'+49");
+        QCOMPARE(rows[2][0], "'-3");
+        QCOMPARE(rows[3][0], "'@A1");
+    }
+
+    // A UID that begins another one names a different image.
+    void rowsFoundByTheWholeUid() {
+        save({"34", "1.2.34", "", "07.12.2026 08:00:00", lengths("1", "px", {"2"})});
+        save({"3", "1.2.3", "", "07.12.2026 08:01:00", lengths("1", "px", {"5"})});
+        const QStringList kept = {"34", "1.2.34", "", "07.12.2026 08:00:00", "1", "px", "2"};
+        QList<QStringList> expected = {
+            kHeader.mid(0, 7), kept, {"3", "1.2.3", "", "07.12.2026 08:01:00", "1", "px", "5"}};
+        QCOMPARE(csvRows(file()), expected);
+
+        record::renumberEntry(dir.path(), "1.2.3", "3", "4", "1.2.4");
+        expected[2][0] = "4";
+        expected[2][1] = "1.2.4";
+        QCOMPARE(csvRows(file()), expected);
+        record::removeEntry(dir.path(), "1.2", "");
         QCOMPARE(csvRows(file()), expected);
     }
 
@@ -166,6 +195,9 @@ private Q_SLOTS:
     }
 
     void failedWriteKeepsTheOldRecord() {
+#if !defined(Q_OS_UNIX)
+        QSKIP("Needs POSIX file size limits.");
+#else
         const QByteArray before = "Bild-UID\r\n" + QByteArray(4000, 'x') + "\r\n";
         writeFile(file(), before);
         QString message;
@@ -178,6 +210,7 @@ private Q_SLOTS:
         QVERIFY2(message.contains("konnte nicht geschrieben werden"), qPrintable(message));
         QCOMPARE(readFile(file()), before);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{core::names::kRecordFile});
+#endif
     }
 };
 

@@ -154,6 +154,9 @@ private Q_SLOTS:
         QVERIFY(!write("PixelSpacing", "1\r\n[X]"));
         QVERIFY(!write("A=B", "1"));
         QVERIFY(!modINI::WritePrivateProfileString("GENERAL", "A", "1", file() + "/Settings.ini"));
+#if !defined(Q_OS_LINUX)
+        QSKIP("Needs Linux capabilities to enforce permission bits as root.");
+#else
         QString cause;
         {
             // The disk fills part way through the new, longer file.
@@ -174,6 +177,7 @@ private Q_SLOTS:
                                        "Berechtigung für diesen Zugriff."));
         QVERIFY(QFile::setPermissions(file(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         QCOMPARE(readBytes(), original);
+#endif
     }
 };
 

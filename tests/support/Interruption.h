@@ -4,6 +4,8 @@
 
 #include <functional>
 
+// Linux only: it forks and interposes the C library's file calls.
+#if defined(Q_OS_LINUX)
 // Runs a real operation in a forked child process that is killed by SIGKILL
 // at a chosen step, so a test can see what an interrupted operation leaves.
 namespace interruption {
@@ -20,3 +22,4 @@ QString runInChild(const std::function<void()>& body, KillAt at = KillAt::Nowher
                    const QString& part = {});
 
 } // namespace interruption
+#endif

@@ -4,12 +4,17 @@
 #include <QTest>
 
 #include <algorithm>
+
+#if defined(Q_OS_UNIX)
 #include <csignal>
 
-#include <linux/capability.h>
 #include <sys/resource.h>
+#endif
+#if defined(Q_OS_LINUX)
+#include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 MessageRecorder::MessageRecorder(modGlobal::Answer answer) : m_answer(answer) {
     m_previous = modGlobal::setMessageHandler([this](const modGlobal::Message& m) {
@@ -46,6 +51,7 @@ QByteArray readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+#if defined(Q_OS_UNIX)
 FileSizeLimit::FileSizeLimit(qint64 bytes) {
     rlimit current{};
     ::getrlimit(RLIMIT_FSIZE, &current);
@@ -61,7 +67,9 @@ FileSizeLimit::~FileSizeLimit() {
     const rlimit previous{static_cast<rlim_t>(m_previous), static_cast<rlim_t>(m_maximum)};
     ::setrlimit(RLIMIT_FSIZE, &previous);
 }
+#endif
 
+#if defined(Q_OS_LINUX)
 namespace {
 
 // The capability sets of the calling thread, without libcap.
@@ -93,6 +101,7 @@ PermissionBitsEnforced::~PermissionBitsEnforced() {
     data[1].effective = m_effective[1];
     capabilities(data, true);
 }
+#endif
 
 int largestDifference(const QImage& image, const std::function<QRgb(int, int)>& expected) {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB32);

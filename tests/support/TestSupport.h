@@ -49,6 +49,9 @@ void writeFile(const QString& path, const QByteArray& content = {});
 // The file's bytes; empty when it cannot be read.
 QByteArray readFile(const QString& path);
 
+// The helpers below change process-wide POSIX limits and Linux capabilities;
+// they exist only there, and the tests that use them skip elsewhere.
+#if defined(Q_OS_UNIX)
 // While it lives, no file the process writes grows beyond bytes, so a write
 // fails part way even for root; SIGXFSZ is ignored so the write returns an
 // error instead of ending the test.
@@ -63,11 +66,14 @@ private:
     quint64 m_previous = 0;
     quint64 m_maximum = 0;
 };
+#endif
 
+#if defined(Q_OS_LINUX)
 // While it lives, the calling thread obeys file permission bits even as
 // root: the capabilities that override them leave its effective set (they
 // stay permitted and come back at the end). Files touched on other threads
-// are not affected.
+// are not affected. access(), and with it QFileInfo::isWritable(), still
+// answers as for root: the kernel checks it against the permitted set.
 class PermissionBitsEnforced {
 public:
     PermissionBitsEnforced();
@@ -78,6 +84,7 @@ public:
 private:
     quint32 m_effective[2] = {};
 };
+#endif
 
 // The largest difference of a colour channel between image and expected(x, y).
 int largestDifference(const QImage& image, const std::function<QRgb(int, int)>& expected);
