@@ -18,12 +18,18 @@ namespace viewer {
 using namespace state;
 
 bool isPlainFileName(const QString& name) {
+    static const QString kForbidden = QStringLiteral("/\\:<>\"|?*");
     for (const QChar ch : name) {
-        if (ch == QLatin1Char('/') || ch == QLatin1Char('\\') || ch == QLatin1Char(':') ||
-            ch.unicode() < 0x20)
+        if (kForbidden.contains(ch) || ch.unicode() < 0x20)
             return false;
     }
-    return true;
+    if (name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' ')))
+        return false;
+    // Windows keeps these device names for itself, with any extension.
+    static const QRegularExpression kDevice(
+        QStringLiteral("^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])(\\..*)?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return !kDevice.match(name).hasMatch();
 }
 
 namespace {

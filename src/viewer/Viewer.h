@@ -78,9 +78,11 @@ QString measurementText(double length, const QString& unit, const QLocale& local
 // measurements into the folder's record.
 void cmdSave_Click(Session& s, const Controls& c);
 
-// True when name can be used as one file-name component: no path separator,
-// no drive colon, no control character. Image numbers name measured copies and
-// are free text, so one like "../Original/x" must not reach another folder.
+// True when name can be used as one file-name component on every system the
+// workspace may move to: no path separator, no drive colon, none of
+// < > " | ? *, no control character, no trailing dot or blank, no device name
+// such as CON or COM1. Image numbers name measured copies and are free text,
+// so one like "../Original/x" must not reach another folder.
 bool isPlainFileName(const QString& name);
 
 // ---------------------------------------------------------------- renumbering

@@ -270,6 +270,17 @@ private Q_SLOTS:
         QTest::newRow("drive colon") << "C:x" << false;
         QTest::newRow("colon") << "17:1" << false;
         QTest::newRow("tab") << "17\t" << false;
+        QTest::newRow("question mark") << "17?" << false;
+        QTest::newRow("star") << "1*" << false;
+        QTest::newRow("angle bracket") << "<17>" << false;
+        QTest::newRow("quote") << "\"17\"" << false;
+        QTest::newRow("pipe") << "17|18" << false;
+        QTest::newRow("trailing dot") << "17." << false;
+        QTest::newRow("trailing blank") << "17 " << false;
+        QTest::newRow("device") << "con" << false;
+        QTest::newRow("device with extension") << "COM1.alt" << false;
+        QTest::newRow("device name inside") << "CONTRA" << true;
+        QTest::newRow("inner dot") << "17.2" << true;
     }
     void plainFileNames() {
         QFETCH(QString, name);
