@@ -8,12 +8,12 @@
 // unmeasured image to new files, and the N rows of the record that those
 // saves wrote saved again alone against the saves.
 
-#include "ListView.h"
-#include "Record.h"
-#include "Viewer.h"
-#include "frmMain.h"
+#include "app/frmMain.h"
+#include "global/modGlobal.h"
+#include "imagelist/ListView.h"
 #include "imaging/Imaging.h"
-#include "modGlobal.h"
+#include "record/Record.h"
+#include "viewer/Viewer.h"
 
 #include <QApplication>
 #include <QDir>

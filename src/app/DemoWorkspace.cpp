@@ -1,8 +1,8 @@
-#include "DemoWorkspace.h"
+#include "app/DemoWorkspace.h"
 
 #include "core/Names.h"
+#include "global/modGlobal.h"
 #include "imaging/Imaging.h"
-#include "modGlobal.h"
 
 #include <QDir>
 #include <QTemporaryDir>

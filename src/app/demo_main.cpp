@@ -1,5 +1,5 @@
 // kalvara-demo WORKSPACE: fills an empty workspace with a small demo day.
-#include "DemoWorkspace.h"
+#include "app/DemoWorkspace.h"
 #include "imaging/Imaging.h"
 
 #include <QCoreApplication>

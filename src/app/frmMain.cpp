@@ -1,15 +1,15 @@
-#include "frmMain.h"
+#include "app/frmMain.h"
 
-#include "Folders.h"
-#include "ImageList.h"
-#include "ImportDialog.h"
-#include "Layout.h"
-#include "ListView.h"
-#include "Viewer.h"
+#include "app/Layout.h"
 #include "core/Names.h"
+#include "folders/Folders.h"
+#include "global/modGlobal.h"
+#include "imagelist/ImageList.h"
+#include "imagelist/ListView.h"
 #include "imaging/DicomViewer.h"
-#include "modGlobal.h"
-#include "modINI.h"
+#include "import/ImportDialog.h"
+#include "settings/modINI.h"
+#include "viewer/Viewer.h"
 
 #include <QCheckBox>
 #include <QComboBox>

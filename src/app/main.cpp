@@ -1,6 +1,6 @@
-#include "frmMain.h"
+#include "app/frmMain.h"
+#include "global/modGlobal.h"
 #include "imaging/Imaging.h"
-#include "modGlobal.h"
 
 #include "core/AtomicFile.h"
 #include "core/Names.h"

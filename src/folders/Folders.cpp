@@ -1,9 +1,9 @@
-#include "Folders.h"
+#include "folders/Folders.h"
 
-#include "ListView.h"
 #include "core/Names.h"
+#include "global/modGlobal.h"
+#include "imagelist/ListView.h"
 #include "imaging/DicomViewer.h"
-#include "modGlobal.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
-#include "Durable.h"
+#include "global/Durable.h"
 
-#include "modGlobal.h"
+#include "global/modGlobal.h"
 
 #include "core/AtomicFile.h"
 #include "core/Causes.h"

@@ -1,4 +1,4 @@
-#include "modGlobal.h"
+#include "global/modGlobal.h"
 
 #include "core/Causes.h"
 #include "core/Names.h"

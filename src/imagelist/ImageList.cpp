@@ -1,7 +1,7 @@
-#include "ImageList.h"
+#include "imagelist/ImageList.h"
 
+#include "global/modGlobal.h"
 #include "imaging/Imaging.h"
-#include "modGlobal.h"
 
 #include "core/AtomicFile.h"
 #include "core/Names.h"

@@ -1,4 +1,4 @@
-#include "ListView.h"
+#include "imagelist/ListView.h"
 
 #include <algorithm>
 

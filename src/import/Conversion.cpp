@@ -1,8 +1,8 @@
-#include "Conversion.h"
+#include "import/Conversion.h"
 
 #include "core/Names.h"
+#include "global/modGlobal.h"
 #include "imaging/Values.h"
-#include "modGlobal.h"
 
 #include <QLocale>
 

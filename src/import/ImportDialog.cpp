@@ -1,11 +1,11 @@
-#include "ImportDialog.h"
+#include "import/ImportDialog.h"
 
-#include "Conversion.h"
-#include "Durable.h"
 #include "core/Names.h"
+#include "global/Durable.h"
 #include "imaging/DicomViewer.h"
 #include "imaging/Values.h"
-#include "modINI.h"
+#include "import/Conversion.h"
+#include "settings/modINI.h"
 
 #include <QDateEdit>
 #include <QFileInfo>

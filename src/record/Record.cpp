@@ -1,4 +1,4 @@
-#include "Record.h"
+#include "record/Record.h"
 
 #include "core/AtomicFile.h"
 #include "core/Causes.h"

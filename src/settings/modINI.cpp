@@ -1,7 +1,7 @@
-#include "modINI.h"
+#include "settings/modINI.h"
 
 #include "IniDocument.h"
-#include "modGlobal.h"
+#include "global/modGlobal.h"
 
 #include "core/AtomicFile.h"
 #include "core/Causes.h"

@@ -1,5 +1,5 @@
 #include "ViewerState.h"
-#include "modGlobal.h"
+#include "global/modGlobal.h"
 
 #include <QDir>
 #include <QLineEdit>

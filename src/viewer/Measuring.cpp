@@ -1,7 +1,7 @@
 #include "ViewerState.h"
 #include "core/Names.h"
-#include "modGlobal.h"
-#include "modINI.h"
+#include "global/modGlobal.h"
+#include "settings/modINI.h"
 
 #include <QClipboard>
 #include <QDir>

@@ -1,9 +1,9 @@
-#include "Durable.h"
-#include "Record.h"
 #include "ViewerState.h"
+#include "global/Durable.h"
+#include "global/modGlobal.h"
 #include "imaging/UidGenerator.h"
 #include "imaging/Values.h"
-#include "modGlobal.h"
+#include "record/Record.h"
 
 #include <QCheckBox>
 #include <QJsonObject>

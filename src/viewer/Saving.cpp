@@ -1,6 +1,6 @@
-#include "Record.h"
 #include "ViewerState.h"
-#include "modGlobal.h"
+#include "global/modGlobal.h"
+#include "record/Record.h"
 
 #include "core/Error.h"
 

@@ -1,6 +1,6 @@
 #include "ViewerState.h"
 #include "core/Names.h"
-#include "modGlobal.h"
+#include "global/modGlobal.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

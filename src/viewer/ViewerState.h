@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Viewer.h"
+#include "viewer/Viewer.h"
 
 #include <QString>
 

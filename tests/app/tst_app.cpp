@@ -1,10 +1,10 @@
 #include "DicomFixtures.h"
-#include "ListView.h"
 #include "TestSupport.h"
+#include "app/frmMain.h"
 #include "core/AtomicFile.h"
-#include "frmMain.h"
+#include "global/modGlobal.h"
+#include "imagelist/ListView.h"
 #include "imaging/DicomViewer.h"
-#include "modGlobal.h"
 
 #include <QApplication>
 #include <QCheckBox>

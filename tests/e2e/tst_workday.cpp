@@ -1,13 +1,13 @@
 // The operator's work in the real main window, offscreen, through its own
 // controls: measuring and saving, and a whole day from import to archive.
 #include "CsvReader.h"
-#include "DemoWorkspace.h"
 #include "DicomFixtures.h"
-#include "ImportDialog.h"
-#include "ListView.h"
 #include "TestSupport.h"
-#include "frmMain.h"
+#include "app/DemoWorkspace.h"
+#include "app/frmMain.h"
+#include "imagelist/ListView.h"
 #include "imaging/DicomViewer.h"
+#include "import/ImportDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #include "DicomFixtures.h"
-#include "Folders.h"
-#include "ListView.h"
 #include "TestSupport.h"
+#include "folders/Folders.h"
+#include "imagelist/ListView.h"
 #include "imaging/DicomViewer.h"
 
 #include <QComboBox>

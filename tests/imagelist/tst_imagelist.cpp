@@ -1,6 +1,6 @@
 #include "DicomFixtures.h"
-#include "ImageList.h"
 #include "TestSupport.h"
+#include "imagelist/ImageList.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,9 +1,9 @@
-#include "Conversion.h"
 #include "DicomFixtures.h"
 #include "TestSupport.h"
 #include "imaging/DicomViewer.h"
 #include "imaging/Imaging.h"
 #include "imaging/LabelPainter.h"
+#include "import/Conversion.h"
 
 #include <dcmtk/config/osconfig.h>
 

@@ -1,11 +1,11 @@
-#include "Conversion.h"
 #include "DicomFixtures.h"
-#include "Durable.h"
-#include "ImportDialog.h"
 #include "Interruption.h"
 #include "TestSupport.h"
+#include "global/Durable.h"
 #include "imaging/DicomViewer.h"
-#include "modINI.h"
+#include "import/Conversion.h"
+#include "import/ImportDialog.h"
+#include "settings/modINI.h"
 
 #include <QDateEdit>
 #include <QDir>

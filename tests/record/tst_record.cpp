@@ -1,8 +1,8 @@
 // The measurement record as a spreadsheet program and a hand editor see it.
 #include "CsvReader.h"
-#include "Record.h"
 #include "TestSupport.h"
 #include "core/Names.h"
+#include "record/Record.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "modINI.h"
+#include "settings/modINI.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "modGlobal.h"
+#include "global/modGlobal.h"
 
 #include <QImage>
 #include <QList>

@@ -1,13 +1,13 @@
 // Edge cases and mended faults of the viewer commands; tests/e2e has the usual work.
 #include "CsvReader.h"
 #include "DicomFixtures.h"
-#include "Durable.h"
-#include "ImageList.h"
 #include "Interruption.h"
-#include "Record.h"
 #include "TestSupport.h"
-#include "Viewer.h"
 #include "core/AtomicFile.h"
+#include "global/Durable.h"
+#include "imagelist/ImageList.h"
+#include "record/Record.h"
+#include "viewer/Viewer.h"
 
 #include <QtTest>
 #include <QtWidgets>

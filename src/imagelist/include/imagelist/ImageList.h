@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ListView.h"
-#include "Session.h"
+#include "global/Session.h"
+#include "imagelist/ListView.h"
 
 #include <QLocale>
 #include <QString>

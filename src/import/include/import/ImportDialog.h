@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Session.h"
-#include "modGlobal.h"
+#include "global/Session.h"
+#include "global/modGlobal.h"
 
 #include <QDialog>
 #include <QList>

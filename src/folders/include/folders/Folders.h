@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Session.h"
+#include "global/Session.h"
 #include <QString>
 
 #include <functional>
