@@ -157,6 +157,8 @@ int main(int argc, char* argv[]) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // Each figure appears as soon as it is measured, also through a pipe.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     imaging::initialise();
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 3 || args.size() % 2 == 0)
