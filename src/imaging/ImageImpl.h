@@ -64,9 +64,13 @@ qint64 dataSetLimit(DcmDataset& dataset, const QString& path);
 // Runs action; a std::bad_alloc becomes an ImagingError naming path.
 void guarded(const QString& path, const std::function<void()>& action);
 
-// Reads a file into format, converting its text values to UTF-8. With
-// headerOnly the read stops before the pixel data. Throws ImagingError.
-void loadFile(DcmFileFormat& format, const QString& path, bool headerOnly);
+// How much of a file loadFile reads: all of it, the attributes before the
+// pixel data, or those up to and including the Patient ID.
+enum class Extent { Whole, Header, UpToImageNumber };
+
+// Reads a file into format, converting its text values to UTF-8. Throws
+// ImagingError.
+void loadFile(DcmFileFormat& format, const QString& path, Extent extent);
 
 // Why the pixel data cannot be given to a decoder safely (a German cause),
 // or empty when they can: sizes, frame counts, fragment lengths against
