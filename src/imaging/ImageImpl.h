@@ -81,6 +81,11 @@ QString pixelDataFault(DcmDataset& dataset, qint64 limit);
 // counting as it inflates rather than holding the data set in memory.
 void checkInflatedSize(const QString& path, qint64 limit);
 
+// False when the file's first bytes hold meta information complete enough to
+// show that its data set is not deflated; checkInflatedSize is then not
+// needed. Cheaper than that check: no toolkit file stream is opened.
+bool mayBeDeflated(const QString& path);
+
 // Frame 1 as 8-bit grey or RGB; on failure a null image and a German cause.
 QImage renderFrame(DcmDataset& dataset, QString* cause);
 

@@ -46,7 +46,9 @@ void loadFile(DcmFileFormat& format, const QString& path, Extent extent) {
     if (!info.isFile()) {
         throw ImagingError(QStringLiteral("%1 ist keine Datei.").arg(quoted(path)));
     }
-    checkInflatedSize(path, kMaxInflatedBytes);
+    if (extent != Extent::UpToImageNumber || mayBeDeflated(path)) {
+        checkInflatedSize(path, kMaxInflatedBytes);
+    }
     // A partial read leaves large values on disk and stops before the pixel
     // data, or right after the Patient ID when only that is wanted (the parse
     // stops before the first tag at or above the stop tag), so a list of
