@@ -71,18 +71,26 @@ QStringList FileSystem::SubFolders(const QString& path) const {
     return names;
 }
 
-QList<FileEntry> FileSystem::Files(const QString& path) const {
+QList<FileEntry> FileSystem::Files(const QString& path, FileTimes times) const {
     if (!FolderExists(path))
         throw FileSystemError(QStringLiteral("Ordner lesen"), path,
                               QStringLiteral("Der Ordner ist nicht vorhanden."));
     requireListable(path);
-    const QFileInfoList infos =
-        QDir(path).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
+    constexpr QDir::Filters filter = QDir::Files | QDir::Hidden | QDir::System;
     QList<FileEntry> entries;
-    entries.reserve(infos.size());
-    for (const QFileInfo& info : infos)
-        entries.append(
-            {path + QLatin1Char('/') + info.fileName(), info.fileName(), info.lastModified()});
+    if (times == FileTimes::With) {
+        const QFileInfoList infos = QDir(path).entryInfoList(filter, QDir::NoSort);
+        entries.reserve(infos.size());
+        for (const QFileInfo& info : infos)
+            entries.append(
+                {path + QLatin1Char('/') + info.fileName(), info.fileName(), info.lastModified()});
+    } else {
+        // Names alone: the directory listing tells files apart without a stat.
+        const QStringList names = QDir(path).entryList(filter, QDir::NoSort);
+        entries.reserve(names.size());
+        for (const QString& name : names)
+            entries.append({path + QLatin1Char('/') + name, name, {}});
+    }
     std::sort(entries.begin(), entries.end(), [](const FileEntry& a, const FileEntry& b) {
         return caseInsensitiveLess(a.name, b.name);
     });

@@ -6,14 +6,19 @@
 #include "core/AtomicFile.h"
 #include "core/Names.h"
 
-#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QPointer>
 #include <QProgressBar>
+#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <exception>
+#include <memory>
 #include <new>
 
 namespace imagelist {
@@ -55,9 +60,39 @@ void restoreTexts(const QList<QTreeWidgetItem*>& rows, int column) {
     }
 }
 
+// Significant digits that every double holds exactly.
+constexpr qsizetype kExactDigits = 15;
+
+// The key of a text of ASCII digits alone, built from the digits themselves.
+// Only for up to kExactDigits significant digits: longer ones are keyed by
+// their nearest double, like every other number.
+std::optional<QString> plainDigitsKey(const QString& text, const QLocale& locale) {
+    if (text.isEmpty())
+        return std::nullopt;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    qsizetype first = 0;
+    while (first < text.size() - 1 && text[first] == QLatin1Char('0'))
+        ++first;
+    const qsizetype digits = text.size() - first;
+    if (digits > kExactDigits)
+        return std::nullopt;
+    QString key;
+    key.reserve(2 * kKeyDigits + 2);
+    key.fill(QLatin1Char('0'), kKeyDigits - digits);
+    key += QStringView(text).mid(first);
+    key += locale.decimalPoint();
+    key += QString(kKeyDigits, QLatin1Char('0'));
+    return key;
+}
+
 } // namespace
 
 std::optional<QString> sortKeyFor(const QString& text, const QLocale& locale) {
+    if (std::optional<QString> key = plainDigitsKey(text, locale))
+        return key;
     bool ok = false;
     double value = locale.toDouble(text, &ok);
     if (!ok)
@@ -95,9 +130,7 @@ void SortListViewColumn(int Index, ListView* CurrentListView) {
         const QLocale locale;
         CurrentListView->rearrangeRows(
             [&](QList<QTreeWidgetItem*>& rows) { replaceTextsByKeys(rows, column, locale); });
-        CurrentListView->setSortKey(column);
-        CurrentListView->setSorted(true);
-        CurrentListView->setSortOrder(1 - CurrentListView->sortOrder());
+        CurrentListView->setSortState(column, true, 1 - CurrentListView->sortOrder());
         CurrentListView->rearrangeRows(
             [column](QList<QTreeWidgetItem*>& rows) { restoreTexts(rows, column); });
         modGlobal::LockWindowUpdate(nullptr);
@@ -175,8 +208,8 @@ bool measuredCopyExists(const QString& folder, const QString& number) {
 // modGlobal::FileSystemError when Original cannot be listed.
 QList<modGlobal::FileEntry> imageFiles(const QString& folder) {
     core::removeStaleTemporaries(folder + QLatin1Char('/') + core::names::kMeasured);
-    QList<modGlobal::FileEntry> files =
-        modGlobal::fso().Files(folder + QLatin1Char('/') + core::names::kOriginal);
+    QList<modGlobal::FileEntry> files = modGlobal::fso().Files(
+        folder + QLatin1Char('/') + core::names::kOriginal, modGlobal::FileTimes::Without);
     files.removeIf([](const modGlobal::FileEntry& file) {
         if (!core::isTemporaryName(file.name))
             return false;
@@ -191,6 +224,57 @@ void showList(ListView* list, QProgressBar* bar) {
     list->show();
     list->update();
 }
+
+struct Row {
+    QString number;
+    QString path;
+    bool measured;
+};
+
+// What the reading thread hands back: the rows in the folder's order, the
+// files it could not read and why the folder could not be listed, if so.
+struct Reading {
+    QList<Row> rows;
+    QList<Unreadable> unreadable;
+    QString folderProblem;
+    std::exception_ptr failure;
+};
+
+// Lists Original and reads every file's number. Runs away from the window;
+// counts the listed files into total and the read ones into done, and stops
+// early once cancel is set.
+void readFolder(const QString& folder, Reading& out, std::atomic<int>& total,
+                std::atomic<int>& done, const std::atomic<bool>& cancel) {
+    try {
+        QList<modGlobal::FileEntry> files;
+        try {
+            files = imageFiles(folder);
+        } catch (const modGlobal::FileSystemError& e) {
+            out.folderProblem = QStringLiteral("Der Ordner „%1“ kann nicht gelesen werden. %2 Die "
+                                               "Bildliste bleibt leer.")
+                                    .arg(QDir::toNativeSeparators(e.path()), e.cause());
+            return;
+        }
+        total = static_cast<int>(files.size());
+        out.rows.reserve(files.size());
+        for (const modGlobal::FileEntry& file : std::as_const(files)) {
+            if (cancel)
+                return;
+            try {
+                const QString number = imaging::readImageNumber(file.path);
+                out.rows.append({number, file.path, measuredCopyExists(folder, number)});
+            } catch (const imaging::ImagingError& e) {
+                out.unreadable.append({file.path, file.name, e.message()});
+            }
+            ++done;
+        }
+    } catch (...) {
+        out.failure = std::current_exception();
+    }
+}
+
+// How often the window shows the progress of a load.
+constexpr int kProgressIntervalMs = 50;
 
 } // namespace
 
@@ -215,60 +299,72 @@ bool LoadImageList(session::Session& s, const session::Controls& c) {
     lvwList->hide();
     prgBar->show();
     prgBar->setValue(0);
-
-    const QString original = folder + QLatin1Char('/') + core::names::kOriginal;
-    QList<modGlobal::FileEntry> files;
-    QString folderProblem;
-    if (!modGlobal::fso().FolderExists(original)) {
-        folderProblem = QStringLiteral("Der Messordner „%1“ hat keinen Unterordner „Original“. "
-                                       "Die Bildliste bleibt leer.")
-                            .arg(QDir::toNativeSeparators(folder));
-    } else {
-        try {
-            files = imageFiles(folder);
-        } catch (const modGlobal::FileSystemError& e) {
-            folderProblem = QStringLiteral("Der Ordner „%1“ kann nicht gelesen werden. %2 Die "
-                                           "Bildliste bleibt leer.")
-                                .arg(QDir::toNativeSeparators(e.path()), e.cause());
-        }
-    }
-    if (!files.isEmpty())
-        prgBar->setMaximum(static_cast<int>(files.size()));
     lvwList->clear();
 
-    // Events run before every file; they may start a newer load or close the
-    // window, the session with it.
-    const QPointer<ListView> list(lvwList);
-    const QPointer<QProgressBar> bar(prgBar);
-    const auto superseded = [&] { return !list || !bar || s.loadGeneration != generation; };
-    QList<Unreadable> unreadable;
-    for (const modGlobal::FileEntry& file : std::as_const(files)) {
-        QCoreApplication::processEvents();
-        if (superseded())
+    const QString original = folder + QLatin1Char('/') + core::names::kOriginal;
+    Reading reading;
+    if (!modGlobal::fso().FolderExists(original)) {
+        reading.folderProblem = QStringLiteral("Der Messordner „%1“ hat keinen Unterordner "
+                                               "„Original“. Die Bildliste bleibt leer.")
+                                    .arg(QDir::toNativeSeparators(folder));
+    } else {
+        // The headers are read on another thread while events run here; they
+        // may start a newer load or close the window, the session with it.
+        const QPointer<ListView> list(lvwList);
+        const QPointer<QProgressBar> bar(prgBar);
+        const auto superseded = [&] { return !list || !bar || s.loadGeneration != generation; };
+        std::atomic<int> total = -1;
+        std::atomic<int> done = 0;
+        std::atomic<bool> cancel = false;
+        const std::unique_ptr<QThread> worker(
+            QThread::create([&] { readFolder(folder, reading, total, done, cancel); }));
+        QEventLoop loop;
+        QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+        const auto showProgress = [&] {
+            if (superseded()) {
+                cancel = true;
+                loop.quit();
+                return;
+            }
+            if (total > 0)
+                prgBar->setMaximum(total);
+            prgBar->setValue(done);
+        };
+        QTimer progress;
+        progress.setInterval(kProgressIntervalMs);
+        QObject::connect(&progress, &QTimer::timeout, &loop, showProgress);
+        progress.start();
+        worker->start();
+        loop.exec();
+        cancel = cancel || superseded();
+        worker->wait();
+        if (cancel)
             return false;
-        try {
-            const QString number = imaging::readImageNumber(file.path);
-            auto* row = new QTreeWidgetItem;
-            row->setText(0, number);
-            ListView::setTag(row, file.path);
-            row->setText(1, measuredCopyExists(folder, number) ? QStringLiteral("X")
-                                                               : QStringLiteral("-"));
-            lvwList->addTopLevelItem(row);
-        } catch (const imaging::ImagingError& e) {
-            unreadable.append({file.path, file.name, e.message()});
-        }
-        prgBar->setValue(prgBar->value() + 1);
+        if (reading.failure)
+            std::rethrow_exception(reading.failure);
+        showProgress();
     }
+
+    QList<QTreeWidgetItem*> items;
+    items.reserve(reading.rows.size());
+    for (const Row& row : std::as_const(reading.rows)) {
+        auto* item = new QTreeWidgetItem;
+        item->setText(0, row.number);
+        ListView::setTag(item, row.path);
+        item->setText(1, row.measured ? QStringLiteral("X") : QStringLiteral("-"));
+        items.append(item);
+    }
+    lvwList->addTopLevelItems(items);
 
     SortListViewColumn(0, lvwList);
     SortListViewColumn(0, lvwList);
     s.loading = false;
     showList(lvwList, prgBar);
 
-    if (!folderProblem.isEmpty())
-        modGlobal::MsgBox(lvwList, folderProblem, modGlobal::Icon::Warning);
-    else if (!unreadable.isEmpty())
-        modGlobal::MsgBox(lvwList, unreadableMessage(original, unreadable),
+    if (!reading.folderProblem.isEmpty())
+        modGlobal::MsgBox(lvwList, reading.folderProblem, modGlobal::Icon::Warning);
+    else if (!reading.unreadable.isEmpty())
+        modGlobal::MsgBox(lvwList, unreadableMessage(original, reading.unreadable),
                           modGlobal::Icon::Warning);
     return true;
 }

@@ -36,6 +36,14 @@ void ListView::setSortOrder(int order) {
         sortRows();
 }
 
+void ListView::setSortState(int column, bool sorted, int order) {
+    m_sortKey = column;
+    m_sorted = sorted;
+    m_sortOrder = order == 0 ? 0 : 1;
+    if (m_sorted)
+        sortRows();
+}
+
 QString ListView::tag(const QTreeWidgetItem* item, int column) {
     return item->data(column, kTagRole).toString();
 }

@@ -3,8 +3,11 @@
 #include "ImageImpl.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcistrmb.h>
 #include <dcmtk/dcmdata/dcistrmf.h>
 #include <dcmtk/dcmdata/dcuid.h>
+
+#include <QFile>
 
 #include <array>
 
@@ -44,6 +47,27 @@ void checkInflatedSize(const QString& path, qint64 limit) {
                                    .arg(limit >> 20));
         }
     }
+}
+
+bool mayBeDeflated(const QString& path) {
+    // Meta information of ordinary length fits well within the first page.
+    constexpr qint64 kHeadBytes = 4096;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return true; // the full check and the read report it
+    }
+    const QByteArray head = file.read(kHeadBytes);
+    DcmInputBufferStream stream;
+    stream.setBuffer(head.constData(), offile_off_t(head.size()));
+    stream.setEos();
+    DcmMetaInfo meta;
+    meta.transferInit();
+    const OFCondition status = meta.read(stream, EXS_Unknown, EGL_noChange, 1024);
+    meta.transferEnd();
+    stream.releaseBuffer();
+    OFString syntax;
+    return status.bad() || (meta.findAndGetOFString(DCM_TransferSyntaxUID, syntax).good() &&
+                            syntax == UID_DeflatedExplicitVRLittleEndianTransferSyntax);
 }
 
 } // namespace imaging::detail

@@ -64,9 +64,13 @@ qint64 dataSetLimit(DcmDataset& dataset, const QString& path);
 // Runs action; a std::bad_alloc becomes an ImagingError naming path.
 void guarded(const QString& path, const std::function<void()>& action);
 
-// Reads a file into format, converting its text values to UTF-8. With
-// headerOnly the read stops before the pixel data. Throws ImagingError.
-void loadFile(DcmFileFormat& format, const QString& path, bool headerOnly);
+// How much of a file loadFile reads: all of it, the attributes before the
+// pixel data, or those up to and including the Patient ID.
+enum class Extent { Whole, Header, UpToImageNumber };
+
+// Reads a file into format, converting its text values to UTF-8. Throws
+// ImagingError.
+void loadFile(DcmFileFormat& format, const QString& path, Extent extent);
 
 // Why the pixel data cannot be given to a decoder safely (a German cause),
 // or empty when they can: sizes, frame counts, fragment lengths against
@@ -76,6 +80,11 @@ QString pixelDataFault(DcmDataset& dataset, qint64 limit);
 // Refuses a deflated file whose data set inflates to more than limit bytes,
 // counting as it inflates rather than holding the data set in memory.
 void checkInflatedSize(const QString& path, qint64 limit);
+
+// False when the file's first bytes hold meta information complete enough to
+// show that its data set is not deflated; checkInflatedSize is then not
+// needed. Cheaper than that check: no toolkit file stream is opened.
+bool mayBeDeflated(const QString& path);
 
 // Frame 1 as 8-bit grey or RGB; on failure a null image and a German cause.
 QImage renderFrame(DcmDataset& dataset, QString* cause);

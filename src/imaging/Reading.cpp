@@ -37,7 +37,7 @@ qint64 dataSetLimit(DcmDataset& dataset, const QString& path) {
                                                                          : QFileInfo(path).size();
 }
 
-void loadFile(DcmFileFormat& format, const QString& path, bool headerOnly) {
+void loadFile(DcmFileFormat& format, const QString& path, Extent extent) {
     initialise();
     const QFileInfo info(path);
     if (!info.exists()) {
@@ -46,13 +46,21 @@ void loadFile(DcmFileFormat& format, const QString& path, bool headerOnly) {
     if (!info.isFile()) {
         throw ImagingError(QStringLiteral("%1 ist keine Datei.").arg(quoted(path)));
     }
-    checkInflatedSize(path, kMaxInflatedBytes);
-    // A header-only read leaves large values on disk and stops before the
-    // pixel data, so a list of thousands of files loads quickly.
+    if (extent != Extent::UpToImageNumber || mayBeDeflated(path)) {
+        checkInflatedSize(path, kMaxInflatedBytes);
+    }
+    // A partial read leaves large values on disk and stops before the pixel
+    // data, or right after the Patient ID when only that is wanted (the parse
+    // stops before the first tag at or above the stop tag), so a list of
+    // thousands of files loads quickly.
     const OFCondition status =
-        headerOnly ? format.loadFileUntilTag(toFilename(path), EXS_Unknown, EGL_noChange, 1024,
-                                             ERM_autoDetect, DCM_PixelData)
-                   : format.loadFile(toFilename(path));
+        extent == Extent::Whole
+            ? format.loadFile(toFilename(path))
+            : format.loadFileUntilTag(
+                  toFilename(path), EXS_Unknown, EGL_noChange, 1024, ERM_autoDetect,
+                  extent == Extent::Header
+                      ? DCM_PixelData
+                      : DcmTagKey(DCM_PatientID.getGroup(), DCM_PatientID.getElement() + 1));
     if (status.bad()) {
         QString cause = causeOf(status);
         if (cause == damagedCause() && !hasDicomPrefix(path)) {
@@ -62,6 +70,13 @@ void loadFile(DcmFileFormat& format, const QString& path, bool headerOnly) {
             QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2.").arg(quoted(path), cause));
     }
     DcmDataset& dataset = *format.getDataset();
+    // A file without meta information whose only sign of DICOM lies beyond
+    // the Patient ID is judged on its whole header, as a header read would.
+    if (format.getMetaInfo()->card() == 0 && !looksLikeDataSet(dataset) &&
+        extent == Extent::UpToImageNumber) {
+        loadFile(format, path, Extent::Header);
+        return;
+    }
     if (format.getMetaInfo()->card() == 0 && !looksLikeDataSet(dataset)) {
         throw ImagingError(QStringLiteral("Die Datei %1 ist keine DICOM-Datei.").arg(quoted(path)));
     }
@@ -89,7 +104,7 @@ void ImageCollection::readFile(const QString& path) {
     auto image = std::make_shared<Image>();
     detail::guarded(path, [&] {
         DcmDataset& dataset = image->d->dataset();
-        detail::loadFile(image->d->file, path, false);
+        detail::loadFile(image->d->file, path, detail::Extent::Whole);
         // Nothing is decoded before the pixel data are known to fit what
         // they claim to be.
         const QString fault = detail::pixelDataFault(dataset, detail::dataSetLimit(dataset, path));
@@ -118,12 +133,16 @@ void ImageCollection::readFile(const QString& path) {
 
 Image readHeader(const QString& path) {
     Image image;
-    detail::guarded(path, [&] { detail::loadFile(image.d->file, path, true); });
+    detail::guarded(path, [&] { detail::loadFile(image.d->file, path, detail::Extent::Header); });
     return image;
 }
 
 QString readImageNumber(const QString& path) {
-    return readHeader(path).imageNumber();
+    DcmFileFormat format;
+    detail::guarded(path, [&] { detail::loadFile(format, path, detail::Extent::UpToImageNumber); });
+    OFString number;
+    format.getDataset()->findAndGetOFStringArray(DCM_PatientID, number);
+    return detail::fromDicomText(number);
 }
 
 } // namespace imaging

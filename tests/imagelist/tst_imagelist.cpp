@@ -88,6 +88,46 @@ private Q_SLOTS:
         QCOMPARE(rowsOf(list), expected);
     }
 
+    // Equal keys keep the order the rows came in: "007" and "7" are one value, and so are
+    // two 20-digit numbers that share their nearest double. Negative numbers come first,
+    // smallest magnitude first; words after all numbers.
+    void sortOrdersEqualKeysStably() {
+        ListView list;
+        fill(list, {"12345678901234567891", "10", "007", "Kuh", "-3", "2,5", "7",
+                    "12345678901234567890", "-10", "Bulle", "0,5"});
+        const QStringList ascending{"-3",
+                                    "-10",
+                                    "0,5",
+                                    "2,5",
+                                    "007",
+                                    "7",
+                                    "10",
+                                    "12345678901234567891",
+                                    "12345678901234567890",
+                                    "Bulle",
+                                    "Kuh"};
+        const auto tags = [&] {
+            QStringList texts;
+            for (int i = 0; i < list.topLevelItemCount(); ++i)
+                texts << ListView::tag(list.topLevelItem(i));
+            return texts;
+        };
+        imagelist::SortListViewColumn(0, &list);
+        QCOMPARE(tags(),
+                 (QStringList{"Kuh", "Bulle", "12345678901234567891", "12345678901234567890", "10",
+                              "007", "7", "2,5", "0,5", "-10", "-3"}));
+        imagelist::SortListViewColumn(0, &list);
+        QCOMPARE(tags(), ascending);
+    }
+
+    void sortKeyOfDigitsIsPaddedValue() {
+        const QLocale german(QLocale::German, QLocale::Germany);
+        const QString key = QString(28, '0') + "42," + QString(30, '0');
+        QCOMPARE(imagelist::sortKeyFor("42", german), key);
+        QCOMPARE(imagelist::sortKeyFor("00042", german), key);
+        QCOMPARE(imagelist::sortKeyFor("0", german), QString(30, '0') + ',' + QString(30, '0'));
+    }
+
     void loadListsTheNumberInsideEachFile_data() {
         QTest::addColumn<QStringList>("files"); // in Original, name:number
         QTest::addColumn<QStringList>("rows");  // the list is descending before the load
@@ -126,6 +166,27 @@ private Q_SLOTS:
         QVERIFY(w.listShown());
         QCOMPARE(messages.count(), int(!named.isEmpty()));
         QVERIFY(messages.messages().value(0).text.contains(named));
+    }
+
+    // The number is read from each file wherever it lies in it; equal numbers keep the
+    // folder's name order, words follow the numbers.
+    void loadOrdersRowsByNumber() {
+        MessageRecorder messages;
+        const QString original = folder("reihenfolge/Original/");
+        writeImage(original + "a.dcm", "7");
+        writeImage(original + "b.dcm", "Kuh");
+        writeImage(original + "c.dcm", "007");
+        fixtures::writeDicom(original + "d.dcm", {.patientId = "3", .privateBytes = 1 << 20});
+        writeImage(original + "e.dcm", "12");
+        writeImage(original + "f.dcm", "7");
+        ListWindow w;
+
+        QVERIFY(w.load(folder("reihenfolge")));
+
+        QCOMPARE(rowsOf(*w.list), (QStringList{"3|-|d.dcm", "7|-|a.dcm", "007|-|c.dcm", "7|-|f.dcm",
+                                               "12|-|e.dcm", "Kuh|-|b.dcm"}));
+        QCOMPARE(w.bar->value(), 6);
+        QCOMPARE(messages.count(), 0);
     }
 
     // Three hundred foreign files: the real message stays within the screen, OK button included.

@@ -41,6 +41,7 @@ using Damage = std::function<void(DcmDataset&)>;
 Q_DECLARE_METATYPE(VariantSpec)
 Q_DECLARE_METATYPE(BmpSpec)
 Q_DECLARE_METATYPE(Damage)
+Q_DECLARE_METATYPE(fixtures::Encoding)
 
 namespace {
 
@@ -213,6 +214,32 @@ private Q_SLOTS:
     // Pixel data that would make a decoder read or write out of bounds, or
     // ask for gigabytes, are refused before any decoder sees them; the list
     // read, which needs no pixels, still gives the number.
+    void readsNumberFarIntoTheFile_data() {
+        QTest::addColumn<fixtures::Encoding>("encoding");
+        QTest::addColumn<int>("cut"); // bytes kept; 0: the whole file
+        QTest::newRow("explicit") << ExplicitLittle << 0;
+        QTest::newRow("implicit") << ImplicitLittle << 0;
+        QTest::newRow("big endian") << ExplicitBig << 0;
+        QTest::newRow("deflated") << Deflated << 0;
+        QTest::newRow("cut inside the private value") << ExplicitLittle << 600 * 1024;
+    }
+
+    // A megabyte of private data before the Patient ID: the number is found
+    // behind it, and a file that ends inside it is refused as a header read
+    // refuses it.
+    void readsNumberFarIntoTheFile() {
+        QFETCH(fixtures::Encoding, encoding);
+        QFETCH(int, cut);
+        const QString file =
+            write(u"far.dcm"_s, {.base = {.patientId = u"815"_s, .privateBytes = 1024 * 1024},
+                                 .encoding = encoding});
+        if (cut > 0)
+            QVERIFY(QFile(file).resize(cut));
+        const QString message = failure([&] { QCOMPARE(readImageNumber(file), u"815"_s); });
+        QCOMPARE(message.isEmpty(), cut == 0);
+        QCOMPARE(failure([&] { readHeader(file); }), message);
+    }
+
     void refusesDamagedPixelData_data() {
         QTest::addColumn<VariantSpec>("fixture");
         QTest::addColumn<Damage>("damage");

@@ -147,6 +147,14 @@ void writeVariant(const QString& path, const VariantSpec& variant) {
             : base.sopInstanceUid.toLatin1());
     put(DCM_StudyInstanceUID, dcmGenerateUniqueIdentifier(uid, SITE_STUDY_UID_ROOT));
     put(DCM_SeriesInstanceUID, dcmGenerateUniqueIdentifier(uid, SITE_SERIES_UID_ROOT));
+    if (base.privateBytes > 0) {
+        // Puts the Patient ID far from the start of the file.
+        put(DcmTagKey(0x0009, 0x0010), "KALVARA TEST");
+        const std::vector<Uint8> filler(std::size_t(base.privateBytes), 0x5A);
+        check(data.putAndInsertUint8Array(DcmTag(0x0009, 0x1000, DcmVR(EVR_OB)), filler.data(),
+                                          filler.size()),
+              "private");
+    }
     put(DCM_PatientName, (base.patientId + '^' + base.patientId).toUtf8());
     put(DCM_PatientID, latin1 ? base.patientId.toLatin1() : base.patientId.toUtf8());
     put(DCM_StudyDate, base.studyDate.toLatin1());

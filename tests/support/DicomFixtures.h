@@ -16,6 +16,7 @@ struct DicomSpec {
     QString studyDate = "20261205";
     int width = 64;
     int height = 48;
+    int privateBytes = 0; // > 0: a private OB value of this size in group 0009
 };
 
 // An 8-bit MONOCHROME2 ultrasound image, Part 10, Explicit VR Little Endian,

@@ -51,10 +51,13 @@ WorkspaceChoice chooseWorkspace(const QString& besideExecutable, const QString& 
 using FileSystemError = core::FileSystemError;
 
 struct FileEntry {
-    QString path; // full path
-    QString name; // file name with extension
-    QDateTime lastModified;
+    QString path;           // full path
+    QString name;           // file name with extension
+    QDateTime lastModified; // invalid when listed without times
 };
+
+// Whether a listing gives each file's modification time, one stat per file.
+enum class FileTimes { With, Without };
 
 // The file-system service: every folder and file test and operation of the
 // windows goes through it. Listings are in case-insensitive name order.
@@ -67,7 +70,7 @@ public:
     // Names of the subfolders of a folder; throws when it is not a folder.
     QStringList SubFolders(const QString& path) const;
     // Files directly in a folder; throws when it is not a folder.
-    QList<FileEntry> Files(const QString& path) const;
+    QList<FileEntry> Files(const QString& path, FileTimes times = FileTimes::With) const;
     // Without force a file the user may not write (read-only) is refused.
     void RemoveFile(const QString& path, bool force) const;
     // Refuses to replace an existing target.

@@ -25,6 +25,8 @@ public:
     // 0 ascending, 1 descending.
     int sortOrder() const { return m_sortOrder; }
     void setSortOrder(int order);
+    // All three at once, re-sorting at most once.
+    void setSortState(int column, bool sorted, int order);
 
     // The Tag of a row (column 0) or of one of its sub-items.
     static QString tag(const QTreeWidgetItem* item, int column = 0);

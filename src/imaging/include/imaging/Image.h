@@ -89,7 +89,8 @@ private:
 // Throws for a file that is not DICOM.
 Image readHeader(const QString& path);
 
-// A file's image number (Patient ID), read as readHeader reads.
+// A file's image number (Patient ID). The read stops right after it; a file
+// readHeader refuses for what lies before it is refused alike.
 QString readImageNumber(const QString& path);
 
 } // namespace imaging
