@@ -40,14 +40,13 @@ ImagePlacement DicomViewer::placement() const {
 }
 
 const QImage& DicomViewer::picture(const QImage& shown, const ImagePlacement& placement) {
-    if (shown.cacheKey() == m_pictureFrom && placement.origin() == m_pictureOrigin &&
-        placement.scale() == m_pictureScale) {
+    // Placed at a whole-pixel origin, the picture depends on the scale alone.
+    if (shown.cacheKey() == m_pictureFrom && placement.scale() == m_pictureScale) {
         return m_picture;
     }
     m_picture =
         placement.scale() >= 1.0 ? scaledUp(shown, placement) : scaledDown(shown, placement);
     m_pictureFrom = shown.cacheKey();
-    m_pictureOrigin = placement.origin();
     m_pictureScale = placement.scale();
     return m_picture;
 }

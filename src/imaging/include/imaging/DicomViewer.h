@@ -44,8 +44,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
-    // The picture as the widget shows it, kept while picture, origin and
-    // scale stay the same, drawn at pictureCorner().
+    // The picture as the widget shows it, kept while picture and scale stay
+    // the same, drawn at pictureCorner().
     const QImage& picture(const QImage& shown, const ImagePlacement& placement);
     static QPoint pictureCorner(const ImagePlacement& placement);
     // Enlarged: each widget pixel shows the image pixel under its centre,
@@ -59,7 +59,6 @@ private:
     std::optional<int> m_startLine;
     QImage m_picture;
     qint64 m_pictureFrom = 0;
-    QPoint m_pictureOrigin;
     double m_pictureScale = 0.0;
 };
 
