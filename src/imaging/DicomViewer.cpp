@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegion>
 
 #include <algorithm>
 #include <cmath>
@@ -62,37 +63,32 @@ QPoint DicomViewer::pictureCorner(const ImagePlacement& placement) {
 
 QImage DicomViewer::scaledUp(const QImage& shown, const ImagePlacement& placement) {
     const QRect target = placement.surfaceRect();
-    const QImage source = shown.depth() < 8 ? shown.convertToFormat(QImage::Format_RGB32) : shown;
-    const int bytes = source.depth() / 8;
-    const int lastColumn = source.width() - 1;
-    const int lastRow = source.height() - 1;
-    QImage scaled(target.size(), source.format());
-    if (scaled.isNull()) {
+    // In the widget's own format, so painting it is a plain copy.
+    const QImage source = shown.convertToFormat(QImage::Format_RGB32);
+    QImage scaled(target.size(), QImage::Format_RGB32);
+    if (source.isNull() || scaled.isNull()) {
         // No room in the widget, or no memory for the picture: nothing to show.
         return {};
     }
-    scaled.setColorTable(source.colorTable());
-    std::vector<qsizetype> columns(static_cast<std::size_t>(target.width()));
+    const int lastColumn = source.width() - 1;
+    const int lastRow = source.height() - 1;
+    std::vector<int> columns(static_cast<std::size_t>(target.width()));
     for (int i = 0; i < target.width(); ++i) {
         const int column = placement.imagePixelAt(QPoint(target.left() + i, 0)).x();
-        columns[static_cast<std::size_t>(i)] = std::clamp(column, 0, lastColumn) * bytes;
+        columns[static_cast<std::size_t>(i)] = std::clamp(column, 0, lastColumn);
     }
     int previous = -1;
     for (int j = 0; j < target.height(); ++j) {
         const int row =
             std::clamp(placement.imagePixelAt(QPoint(0, target.top() + j)).y(), 0, lastRow);
-        uchar* line = scaled.scanLine(j);
+        auto* line = reinterpret_cast<QRgb*>(scaled.scanLine(j));
         if (row == previous) {
             std::memcpy(line, scaled.constScanLine(j - 1),
-                        static_cast<std::size_t>(target.width()) * bytes);
+                        static_cast<std::size_t>(target.width()) * sizeof(QRgb));
             continue;
         }
-        const uchar* from = source.constScanLine(row);
-        for (int i = 0; i < target.width(); ++i) {
-            std::memcpy(line + static_cast<qsizetype>(i) * bytes,
-                        from + columns[static_cast<std::size_t>(i)],
-                        static_cast<std::size_t>(bytes));
-        }
+        const auto* from = reinterpret_cast<const QRgb*>(source.constScanLine(row));
+        std::transform(columns.begin(), columns.end(), line, [from](int i) { return from[i]; });
         previous = row;
     }
     return scaled;
@@ -111,25 +107,31 @@ QImage DicomViewer::scaledDown(const QImage& shown, const ImagePlacement& placem
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setTransform(QTransform(placement.scale(), 0, 0, placement.scale(),
                                     area.left() - bounds.left(), area.top() - bounds.top()));
-    painter.drawImage(QRectF(QPointF(0, 0), QSizeF(placement.imageSize())), shown);
+    painter.drawImage(QRectF(QPointF(0, 0), QSizeF(placement.imageSize())),
+                      shown.convertToFormat(QImage::Format_RGB32));
     return scaled;
 }
 
 void DicomViewer::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    if (m_images.count() == 0) {
+    const ImagePlacement shown = placement();
+    if (m_images.count() == 0 || shown.imageSize().isEmpty()) {
+        painter.fillRect(rect(), Qt::black);
         return;
     }
     const Image& image = m_images.item(1);
-    const ImagePlacement shown = placement();
-    if (shown.imageSize().isEmpty()) {
-        return;
-    }
+    // Black around the picture, which is scaled once per picture and size;
+    // labels and lines are repainted over it.
+    QRegion band(rect());
     const QImage pixels = image.displayImage();
     if (!pixels.isNull()) {
-        // Scaled once per picture and size; labels and lines are repainted over it.
-        painter.drawImage(pictureCorner(shown), picture(pixels, shown));
+        const QImage& scaled = picture(pixels, shown);
+        const QPoint corner = pictureCorner(shown);
+        painter.drawImage(corner, scaled);
+        band -= QRect(corner, scaled.size());
+    }
+    for (const QRect& part : band) {
+        painter.fillRect(part, Qt::black);
     }
     if (m_startLine) {
         // Yellow, dashed and one widget pixel high, on the widget row that
