@@ -2,7 +2,6 @@
 
 #include <QMouseEvent>
 #include <QPainter>
-#include <QRegion>
 
 #include <algorithm>
 #include <cmath>
@@ -114,24 +113,19 @@ QImage DicomViewer::scaledDown(const QImage& shown, const ImagePlacement& placem
 
 void DicomViewer::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
-    const ImagePlacement shown = placement();
-    if (m_images.count() == 0 || shown.imageSize().isEmpty()) {
-        painter.fillRect(rect(), Qt::black);
+    painter.fillRect(rect(), Qt::black);
+    if (m_images.count() == 0) {
         return;
     }
     const Image& image = m_images.item(1);
-    // Black around the picture, which is scaled once per picture and size;
-    // labels and lines are repainted over it.
-    QRegion band(rect());
+    const ImagePlacement shown = placement();
+    if (shown.imageSize().isEmpty()) {
+        return;
+    }
     const QImage pixels = image.displayImage();
     if (!pixels.isNull()) {
-        const QImage& scaled = picture(pixels, shown);
-        const QPoint corner = pictureCorner(shown);
-        painter.drawImage(corner, scaled);
-        band -= QRect(corner, scaled.size());
-    }
-    for (const QRect& part : band) {
-        painter.fillRect(part, Qt::black);
+        // Scaled once per picture and size; labels and lines are repainted over it.
+        painter.drawImage(pictureCorner(shown), picture(pixels, shown));
     }
     if (m_startLine) {
         // Yellow, dashed and one widget pixel high, on the widget row that
