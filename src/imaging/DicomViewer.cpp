@@ -39,51 +39,76 @@ ImagePlacement DicomViewer::placement() const {
     return ImagePlacement::fitted(imageSizeOf(m_images), size());
 }
 
-const QImage& DicomViewer::scaledUp(const QImage& shown, const ImagePlacement& placement) {
-    const QRect target = placement.surfaceRect();
-    if (shown.cacheKey() == m_scaledFrom && target == m_scaledRect &&
-        placement.scale() == m_scaledScale) {
-        return m_scaled;
+const QImage& DicomViewer::picture(const QImage& shown, const ImagePlacement& placement) {
+    // Placed at a whole-pixel origin, the picture depends on the scale alone.
+    if (shown.cacheKey() == m_pictureFrom && placement.scale() == m_pictureScale) {
+        return m_picture;
     }
-    const QImage source = shown.depth() < 8 ? shown.convertToFormat(QImage::Format_RGB32) : shown;
-    const int bytes = source.depth() / 8;
+    m_picture =
+        placement.scale() >= 1.0 ? scaledUp(shown, placement) : scaledDown(shown, placement);
+    m_pictureFrom = shown.cacheKey();
+    m_pictureScale = placement.scale();
+    return m_picture;
+}
+
+QPoint DicomViewer::pictureCorner(const ImagePlacement& placement) {
+    if (placement.scale() >= 1.0) {
+        return placement.surfaceRect().topLeft();
+    }
+    return QRectF(placement.origin(), QSizeF(placement.imageSize()) * placement.scale())
+        .toAlignedRect()
+        .topLeft();
+}
+
+QImage DicomViewer::scaledUp(const QImage& shown, const ImagePlacement& placement) {
+    const QRect target = placement.surfaceRect();
+    // In the widget's own format, so painting it is a plain copy.
+    const QImage source = shown.convertToFormat(QImage::Format_RGB32);
+    QImage scaled(target.size(), QImage::Format_RGB32);
+    if (source.isNull() || scaled.isNull()) {
+        // No room in the widget, or no memory for the picture: nothing to show.
+        return {};
+    }
     const int lastColumn = source.width() - 1;
     const int lastRow = source.height() - 1;
-    QImage scaled(target.size(), source.format());
-    if (scaled.isNull()) {
-        // No room in the widget, or no memory for the picture: nothing to show.
-        m_scaled = QImage();
-        return m_scaled;
-    }
-    scaled.setColorTable(source.colorTable());
-    std::vector<qsizetype> columns(static_cast<std::size_t>(target.width()));
+    std::vector<int> columns(static_cast<std::size_t>(target.width()));
     for (int i = 0; i < target.width(); ++i) {
         const int column = placement.imagePixelAt(QPoint(target.left() + i, 0)).x();
-        columns[static_cast<std::size_t>(i)] = std::clamp(column, 0, lastColumn) * bytes;
+        columns[static_cast<std::size_t>(i)] = std::clamp(column, 0, lastColumn);
     }
     int previous = -1;
     for (int j = 0; j < target.height(); ++j) {
         const int row =
             std::clamp(placement.imagePixelAt(QPoint(0, target.top() + j)).y(), 0, lastRow);
-        uchar* line = scaled.scanLine(j);
+        auto* line = reinterpret_cast<QRgb*>(scaled.scanLine(j));
         if (row == previous) {
             std::memcpy(line, scaled.constScanLine(j - 1),
-                        static_cast<std::size_t>(target.width()) * bytes);
+                        static_cast<std::size_t>(target.width()) * sizeof(QRgb));
             continue;
         }
-        const uchar* from = source.constScanLine(row);
-        for (int i = 0; i < target.width(); ++i) {
-            std::memcpy(line + static_cast<qsizetype>(i) * bytes,
-                        from + columns[static_cast<std::size_t>(i)],
-                        static_cast<std::size_t>(bytes));
-        }
+        const auto* from = reinterpret_cast<const QRgb*>(source.constScanLine(row));
+        std::transform(columns.begin(), columns.end(), line, [from](int i) { return from[i]; });
         previous = row;
     }
-    m_scaled = scaled;
-    m_scaledFrom = shown.cacheKey();
-    m_scaledRect = target;
-    m_scaledScale = placement.scale();
-    return m_scaled;
+    return scaled;
+}
+
+QImage DicomViewer::scaledDown(const QImage& shown, const ImagePlacement& placement) {
+    const QRectF area(placement.origin(), QSizeF(placement.imageSize()) * placement.scale());
+    const QRect bounds = area.toAlignedRect();
+    QImage scaled(bounds.size(), QImage::Format_RGB32);
+    if (scaled.isNull()) {
+        return {};
+    }
+    // Painted as on the black widget, shifted to the picture's corner.
+    scaled.fill(Qt::black);
+    QPainter painter(&scaled);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setTransform(QTransform(placement.scale(), 0, 0, placement.scale(),
+                                    area.left() - bounds.left(), area.top() - bounds.top()));
+    painter.drawImage(QRectF(QPointF(0, 0), QSizeF(placement.imageSize())),
+                      shown.convertToFormat(QImage::Format_RGB32));
+    return scaled;
 }
 
 void DicomViewer::paintEvent(QPaintEvent* /*event*/) {
@@ -94,25 +119,13 @@ void DicomViewer::paintEvent(QPaintEvent* /*event*/) {
     }
     const Image& image = m_images.item(1);
     const ImagePlacement shown = placement();
-    const QSize imageSize = shown.imageSize();
-    if (imageSize.isEmpty()) {
+    if (shown.imageSize().isEmpty()) {
         return;
     }
     const QImage pixels = image.displayImage();
     if (!pixels.isNull()) {
-        if (shown.scale() >= 1.0) {
-            // Each widget pixel shows the image pixel under its centre, the
-            // one a click there measures.
-            painter.drawImage(shown.surfaceRect().topLeft(), scaledUp(pixels, shown));
-        } else {
-            // Smaller than the image: rows blend, none can be told apart.
-            painter.save();
-            painter.setRenderHint(QPainter::SmoothPixmapTransform);
-            painter.setTransform(QTransform(shown.scale(), 0, 0, shown.scale(), shown.origin().x(),
-                                            shown.origin().y()));
-            painter.drawImage(QRectF(QPointF(0, 0), QSizeF(imageSize)), pixels);
-            painter.restore();
-        }
+        // Scaled once per picture and size; labels and lines are repainted over it.
+        painter.drawImage(pictureCorner(shown), picture(pixels, shown));
     }
     if (m_startLine) {
         // Yellow, dashed and one widget pixel high, on the widget row that

@@ -89,9 +89,14 @@ bool mayBeDeflated(const QString& path);
 // Frame 1 as 8-bit grey or RGB; on failure a null image and a German cause.
 QImage renderFrame(DcmDataset& dataset, QString* cause);
 
+bool isJpeg2000(DcmDataset& dataset);
 // Gives a JPEG 2000 data set native pixels, all frames decoded; any other
-// data set stays as it is. Throws ImagingError naming path for a corrupt stream.
-void decodeJpeg2000(DcmDataset& dataset, const QString& path);
+// data set stays as it is. Returns a German cause when a stream does not
+// decode, else an empty text.
+QString decodeJpeg2000(DcmDataset& dataset);
+// Fills the empty firstFrame with the attributes of a JPEG 2000 data set and
+// frame 1 decoded to native pixels; returns a German cause or an empty text.
+QString decodeJpeg2000FirstFrame(DcmDataset& dataset, DcmDataset& firstFrame);
 
 // Inserts, empty, every Type 1 and Type 2 attribute of the Secondary Capture
 // modules that the data set lacks; existing values stay.

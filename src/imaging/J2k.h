@@ -4,17 +4,21 @@
 
 #include "ImageImpl.h"
 
-#include <vector>
+#include <cstddef>
 
 namespace imaging::detail {
 
 // What the data set says a frame holds.
 struct Layout {
     Uint16 rows = 0, columns = 0, samples = 0, allocated = 0, stored = 0;
+
+    std::size_t frameValues() const { return std::size_t{rows} * columns * samples; }
 };
 
-// Decodes one code stream into interleaved samples appended to out; false if
-// it does not decode or does not match the image's attributes.
-bool decodeFrame(const std::vector<Uint8>& stream, const Layout& layout, std::vector<Uint16>& out);
+// Decodes one code stream of size bytes into the frameValues() interleaved
+// samples at out; false if it does not decode or does not match the image's
+// attributes. T is Uint8 for 8 bits allocated, Uint16 for 16.
+template <typename T>
+bool decodeFrame(const Uint8* stream, std::size_t size, const Layout& layout, T* out);
 
 } // namespace imaging::detail

@@ -61,12 +61,13 @@ struct ImageDeleter {
 
 } // namespace
 
-bool decodeFrame(const std::vector<Uint8>& stream, const Layout& layout, std::vector<Uint16>& out) {
+template <typename T>
+bool decodeFrame(const Uint8* stream, std::size_t size, const Layout& layout, T* out) {
     static constexpr Uint8 jp2Signature[] = {0, 0, 0, 0x0C, 'j', 'P', ' ', ' '};
-    if (stream.size() < sizeof jp2Signature) {
+    if (size < sizeof jp2Signature) {
         return false;
     }
-    const bool jp2 = std::equal(std::begin(jp2Signature), std::end(jp2Signature), stream.begin());
+    const bool jp2 = std::equal(std::begin(jp2Signature), std::end(jp2Signature), stream);
     std::unique_ptr<opj_codec_t, CodecDeleter> codec(
         opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
     std::unique_ptr<opj_stream_t, StreamDeleter> input(opj_stream_create(64 * 1024, OPJ_TRUE));
@@ -76,9 +77,9 @@ bool decodeFrame(const std::vector<Uint8>& stream, const Layout& layout, std::ve
     opj_set_error_handler(codec.get(), silent, nullptr);
     opj_set_warning_handler(codec.get(), silent, nullptr);
     opj_set_info_handler(codec.get(), silent, nullptr);
-    Source source{stream.data(), stream.size()};
+    Source source{stream, size};
     opj_stream_set_user_data(input.get(), &source, nullptr);
-    opj_stream_set_user_data_length(input.get(), stream.size());
+    opj_stream_set_user_data_length(input.get(), size);
     opj_stream_set_read_function(input.get(), readBytes);
     opj_stream_set_skip_function(input.get(), skipBytes);
     opj_stream_set_seek_function(input.get(), seekBytes);
@@ -118,12 +119,18 @@ bool decodeFrame(const std::vector<Uint8>& stream, const Layout& layout, std::ve
     // A stream whose sign differs from Pixel Representation keeps its bit
     // pattern, which the Pixel Representation then gives its meaning.
     const std::size_t pixels = std::size_t{layout.rows} * layout.columns;
-    for (std::size_t p = 0; p < pixels; ++p) {
-        for (OPJ_UINT32 c = 0; c < image->numcomps; ++c) {
-            out.push_back(static_cast<Uint16>(image->comps[c].data[p]));
+    const std::size_t samples = image->numcomps;
+    for (std::size_t c = 0; c < samples; ++c) {
+        const OPJ_INT32* from = image->comps[c].data;
+        T* to = out + c;
+        for (std::size_t p = 0; p < pixels; ++p, to += samples) {
+            *to = static_cast<T>(from[p]);
         }
     }
     return true;
 }
+
+template bool decodeFrame<Uint8>(const Uint8*, std::size_t, const Layout&, Uint8*);
+template bool decodeFrame<Uint16>(const Uint8*, std::size_t, const Layout&, Uint16*);
 
 } // namespace imaging::detail

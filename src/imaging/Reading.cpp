@@ -112,7 +112,6 @@ void ImageCollection::readFile(const QString& path) {
             throw ImagingError(QStringLiteral("Die Bilddaten der Datei %1 sind beschädigt: %2.")
                                    .arg(detail::quoted(path), fault));
         }
-        detail::decodeJpeg2000(dataset, path);
         // Decode now: a file whose pixels cannot be shown is refused here,
         // with its name, rather than showing up as an empty viewer later.
         QString cause;

@@ -86,6 +86,13 @@ QImage renderChecked(DcmDataset& dataset, QString* cause) {
 
 QImage renderFrame(DcmDataset& dataset, QString* cause) {
     try {
+        if (isJpeg2000(dataset)) {
+            // The toolkit cannot decode it: frame 1 alone is decoded into a
+            // copy of the attributes, the other frames stay compressed.
+            DcmDataset firstFrame;
+            *cause = decodeJpeg2000FirstFrame(dataset, firstFrame);
+            return cause->isEmpty() ? renderChecked(firstFrame, cause) : QImage();
+        }
         return renderChecked(dataset, cause);
     } catch (const std::bad_alloc&) {
         *cause = memoryCause();

@@ -30,6 +30,11 @@ void Image::write(const QString& path, bool flag) const {
     const E_TransferSyntax transferSyntax =
         flag ? EXS_LittleEndianExplicit : EXS_LittleEndianImplicit;
     DcmDataset& dataset = d->dataset();
+    // Frames the toolkit cannot decode are given native pixels first.
+    const QString undecodable = detail::decodeJpeg2000(dataset);
+    if (!undecodable.isEmpty()) {
+        throw ImagingError(writeError(path, undecodable));
+    }
     if (dataset.chooseRepresentation(transferSyntax, nullptr).bad() ||
         !dataset.canWriteXfer(transferSyntax)) {
         throw ImagingError(

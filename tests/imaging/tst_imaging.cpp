@@ -93,8 +93,8 @@ void damageFile(const QString& file, const Damage& damage) {
     QVERIFY(format.saveFile(QFile::encodeName(file).constData(), dataset.getOriginalXfer()).good());
 }
 
-// The 32-bit words of the first fragment: an RLE frame's header.
-Uint32* firstFragment(DcmDataset& dataset) {
+// The bytes of a fragment; fragment 0 is the offset table.
+Uint8* fragment(DcmDataset& dataset, unsigned long index) {
     DcmElement* element = nullptr;
     DcmPixelSequence* sequence = nullptr;
     DcmPixelItem* item = nullptr;
@@ -102,9 +102,20 @@ Uint32* firstFragment(DcmDataset& dataset) {
     dataset.findAndGetElement(DCM_PixelData, element);
     static_cast<DcmPixelData*>(element)->getEncapsulatedRepresentation(dataset.getOriginalXfer(),
                                                                        nullptr, sequence);
-    sequence->getItem(item, 1);
+    sequence->getItem(item, index);
     item->getUint8Array(data);
-    return reinterpret_cast<Uint32*>(data); // little-endian, as the host
+    return data;
+}
+
+// The 32-bit words of the first fragment: an RLE frame's header.
+Uint32* firstFragment(DcmDataset& dataset) {
+    return reinterpret_cast<Uint32*>(fragment(dataset, 1)); // little-endian, as the host
+}
+
+// Frame 1 of the grey fixtures.
+QRgb greyPattern(int x, int y) {
+    const int v = fixtures::patternValue(x, y, 64, 48);
+    return qRgb(v, v, v);
 }
 
 Damage setNumber(const DcmTagKey& key, int value) {
@@ -331,6 +342,50 @@ private Q_SLOTS:
             QVERIFY2(message.contains(u"bomb.dcm"_s), qPrintable(message));
             QVERIFY2(message.contains(u"256 MB"_s), qPrintable(message));
         }
+    }
+
+    // A cine of 20 JPEG 2000 frames shows frame 1; renumbered, its copy holds
+    // every frame as native pixels: frame 1 the pattern, the others inverted.
+    void jpeg2000CineShowsFrameOneAndWritesEveryFrame() {
+        const QString file = write(u"cine.dcm"_s, {.encoding = Jpeg2000Lossless, .frames = 20});
+        ImageCollection images;
+        images.readFile(file);
+        QCOMPARE(largestDifference(images.item(1).displayImage(), greyPattern), 0);
+
+        images.item(1).setImageNumber(u"4712"_s);
+        const QString copyFile = path(u"cine-4712.dcm"_s);
+        images.item(1).write(copyFile, true);
+        DcmFileFormat written;
+        QVERIFY(written.loadFile(QFile::encodeName(copyFile).constData()).good());
+        DcmDataset& copy = *written.getDataset();
+        QCOMPARE(copy.getOriginalXfer(), EXS_LittleEndianExplicit);
+        const Uint8* pixels = nullptr;
+        unsigned long count = 0;
+        QVERIFY(copy.findAndGetUint8Array(DCM_PixelData, pixels, &count).good());
+        QCOMPARE(count, 64UL * 48 * 20);
+        int wrong = 0;
+        for (int f = 0; f < 20; ++f)
+            for (int y = 0; y < 48; ++y)
+                for (int x = 0; x < 64; ++x) {
+                    const int v = fixtures::patternValue(x, y, 64, 48);
+                    wrong += *pixels++ != (f == 0 ? v : 255 - v);
+                }
+        QCOMPARE(wrong, 0);
+    }
+
+    // Frame 1 alone is decoded to show the cine, so a later frame that does
+    // not decode stops the write that needs it, and no file is left behind.
+    void jpeg2000CineWithADamagedLaterFrame() {
+        const QString file = write(u"cine.dcm"_s, {.encoding = Jpeg2000Lossless, .frames = 20});
+        damageFile(file, [](DcmDataset& d) { fragment(d, 7)[1] = 0; }); // no start of codestream
+        ImageCollection images;
+        images.readFile(file);
+        QCOMPARE(largestDifference(images.item(1).displayImage(), greyPattern), 0);
+        const QString copyFile = path(u"cine-copy.dcm"_s);
+        const QString message = failure([&] { images.item(1).write(copyFile, true); });
+        QVERIFY2(message.contains(u"cine-copy.dcm"_s), qPrintable(message));
+        QVERIFY2(message.contains(u"JPEG-2000"_s), qPrintable(message));
+        QVERIFY(!QFileInfo::exists(copyFile));
     }
 
     // 12 bits stored, Pixel Representation signed, the code stream unsigned:
@@ -700,6 +755,47 @@ private Q_SLOTS:
         while (top < shown.height() && shown.pixel(column, top) != qRgb(255, 0, 0))
             ++top;
         QCOMPARE(clickAt(QPoint(320, top)).y(), 0);
+    }
+
+    // The viewer keeps its scaled picture between paints: after a resize, a
+    // new image or a new label it shows what a fresh viewer shows, shrunk
+    // and enlarged alike.
+    void viewerRepaintsAsAFreshViewer() {
+        QImage first(640, 480, QImage::Format_RGB32);
+        for (int y = 0; y < first.height(); ++y)
+            for (int x = 0; x < first.width(); ++x)
+                first.setPixel(x, y, qRgb(x & 0xFF, y & 0xFF, (x ^ y) & 0xFF));
+        QVERIFY(first.save(path(u"first.bmp"_s), "BMP"));
+        QVERIFY(first.mirrored(true, false).save(path(u"second.bmp"_s), "BMP"));
+        const auto load = [&](DicomViewer& viewer, const QString& name) {
+            viewer.images().clear();
+            viewer.images().add(Image());
+            viewer.images().item(1).importBitmap(path(name), u"BMP"_s);
+        };
+        const auto fresh = [&](const QString& name, QSize size, bool labelled) {
+            DicomViewer viewer;
+            viewer.resize(size);
+            load(viewer, name);
+            if (labelled)
+                viewer.images().item(1).labels().add(lineAt(100, 50, 200));
+            return viewer.grab().toImage();
+        };
+        DicomViewer viewer;
+        viewer.resize(500, 400);
+        load(viewer, u"first.bmp"_s);
+        viewer.grab();
+        for (const QSize size : {QSize(320, 240), QSize(330, 240), QSize(931, 713)}) {
+            viewer.resize(size);
+            QCOMPARE(viewer.grab().toImage(), fresh(u"first.bmp"_s, size, false));
+        }
+        load(viewer, u"second.bmp"_s);
+        QCOMPARE(viewer.grab().toImage(), fresh(u"second.bmp"_s, QSize(931, 713), false));
+        viewer.resize(320, 240);
+        viewer.grab();
+        load(viewer, u"first.bmp"_s);
+        QCOMPARE(viewer.grab().toImage(), fresh(u"first.bmp"_s, QSize(320, 240), false));
+        viewer.images().item(1).labels().add(lineAt(100, 50, 200));
+        QCOMPARE(viewer.grab().toImage(), fresh(u"first.bmp"_s, QSize(320, 240), true));
     }
 
     // A value near the right or bottom edge is drawn whole and inside the

@@ -44,17 +44,22 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
-    // The picture enlarged so that each widget pixel shows the image pixel
-    // under its centre; kept while picture, size and scale stay the same.
-    const QImage& scaledUp(const QImage& shown, const ImagePlacement& placement);
+    // The picture as the widget shows it, kept while picture and scale stay
+    // the same, drawn at pictureCorner().
+    const QImage& picture(const QImage& shown, const ImagePlacement& placement);
+    static QPoint pictureCorner(const ImagePlacement& placement);
+    // Enlarged: each widget pixel shows the image pixel under its centre,
+    // the one a click there measures.
+    static QImage scaledUp(const QImage& shown, const ImagePlacement& placement);
+    // Smaller than the image: rows blend, none can be told apart.
+    static QImage scaledDown(const QImage& shown, const ImagePlacement& placement);
 
     ImageCollection m_images;
     QString m_tag;
     std::optional<int> m_startLine;
-    QImage m_scaled;
-    qint64 m_scaledFrom = 0;
-    QRect m_scaledRect;
-    double m_scaledScale = 0.0;
+    QImage m_picture;
+    qint64 m_pictureFrom = 0;
+    double m_pictureScale = 0.0;
 };
 
 } // namespace imaging
