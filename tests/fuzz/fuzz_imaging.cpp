@@ -8,6 +8,7 @@
 //   kalvara-fuzz FILE...    runs the same operations once over each file
 
 #include "DicomFixtures.h"
+#include "TestSupport.h"
 #include "imaging/Imaging.h"
 
 #include <QCoreApplication>
@@ -17,8 +18,10 @@
 #include <QList>
 #include <QTemporaryDir>
 
+#if defined(Q_OS_UNIX)
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -125,18 +128,14 @@ QList<Seed> writeSeeds(const QString& folder) {
     };
     QList<Seed> seeds;
     const QString file = QDir(folder).filePath(u"seed"_s);
-    for (const auto& [name, spec] : dicoms) {
-        fixtures::writeVariant(file, spec);
-        QFile in(file);
-        in.open(QIODevice::ReadOnly);
-        const QByteArray bytes = in.readAll();
+    for (const auto& [name, fixture] : dicoms) {
+        fixtures::writeVariant(file, fixture);
+        const QByteArray bytes = readFile(file);
         seeds.append({QString::fromLatin1(name), bytes, dicomFields(bytes)});
     }
-    for (const auto& [name, spec] : bitmaps) {
-        fixtures::writeBmp(file, spec);
-        QFile in(file);
-        in.open(QIODevice::ReadOnly);
-        seeds.append({QString::fromLatin1(name), in.readAll(), bitmapFields()});
+    for (const auto& [name, fixture] : bitmaps) {
+        fixtures::writeBmp(file, fixture);
+        seeds.append({QString::fromLatin1(name), readFile(file), bitmapFields()});
     }
     return seeds;
 }
@@ -276,7 +275,7 @@ int main(int argc, char** argv) {
     }
     // Qt's image reader comments on damaged bitmaps; that is expected here.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-#ifndef __SANITIZE_ADDRESS__
+#if defined(Q_OS_UNIX) && !defined(__SANITIZE_ADDRESS__)
     // Without the sanitizer an allocation far beyond the fixtures fails and
     // surfaces as std::bad_alloc (a failure) instead of swapping.
     const rlimit limit{4ULL << 30, 4ULL << 30};
@@ -324,14 +323,18 @@ int main(int argc, char** argv) {
         timer.start();
         // An input still running after a minute has stalled: SIGALRM ends
         // the run and leaves the input behind.
+#if defined(Q_OS_UNIX)
         alarm(60);
+#endif
         const QString kept = u"kalvara-fuzz-%1-%2"_s.arg(options.seed).arg(i);
         if (!survives(input,
                       u"iteration %1 (%2), input kept as %3"_s.arg(i).arg(seed.name, kept))) {
             ++failures;
             QFile::copy(input, kept);
         }
+#if defined(Q_OS_UNIX)
         alarm(0);
+#endif
         if (timer.elapsed() > slowest) {
             slowest = timer.elapsed();
             slowestIteration = i;
