@@ -45,9 +45,7 @@ std::optional<QString> shared(const QList<Value>& values, QString Value::*field)
 // else read as Windows-1252, the encoding German spreadsheets save CSV in.
 // Throws when Qt was built without that encoding, rather than lose the text.
 QByteArray asUtf8(const QByteArray& line, const QString& file) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8(line); // decoding sets hasError()
-    if (!utf8.hasError())
+    if (line.isValidUtf8())
         return line;
     QStringDecoder windows1252("windows-1252");
     if (!windows1252.isValid())

@@ -45,13 +45,6 @@ QList<Line> splitLines(const QByteArray& data, Encoding encoding) {
     return lines;
 }
 
-bool isValidUtf8(const QByteArray& bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    // The decoder converts only when its result becomes a string.
-    const QString text = utf8.decode(bytes);
-    return !utf8.hasError();
-}
-
 QString decode(const QByteArray& bytes, Encoding encoding) {
     switch (encoding) {
     case Encoding::Utf8:
@@ -105,7 +98,7 @@ Document parseDocument(const QByteArray& data) {
         document.encoding = Encoding::Utf16LE;
     else if (data.startsWith("\xFE\xFF"))
         document.encoding = Encoding::Utf16BE;
-    else if (!data.startsWith("\xEF\xBB\xBF") && !isValidUtf8(data))
+    else if (!data.startsWith("\xEF\xBB\xBF") && !data.isValidUtf8())
         document.encoding = Encoding::CodePage;
     if (isUtf16(document.encoding))
         document.bom = data.left(2);
