@@ -1,6 +1,7 @@
 #include "global/modGlobal.h"
 
 #include "core/Causes.h"
+#include "core/Error.h"
 #include "core/Names.h"
 
 #include <QCoreApplication>
@@ -196,14 +197,8 @@ QString exceptionCause(const QString& operation) {
         if (category != std::generic_category() && category != std::system_category())
             return internalFault(operation, e);
         return core::systemCause(e.code().value());
-    } catch (const std::range_error& e) {
-        return internalFault(operation, e);
-    } catch (const std::overflow_error& e) {
-        return internalFault(operation, e);
-    } catch (const std::underflow_error& e) {
-        return internalFault(operation, e);
-    } catch (const std::runtime_error& e) {
-        return QString::fromUtf8(e.what());
+    } catch (const core::Error& e) {
+        return e.message();
     } catch (const std::exception& e) {
         return internalFault(operation, e);
     } catch (...) {

@@ -343,14 +343,15 @@ private Q_SLOTS:
                          "copy", std::make_error_code(std::errc::no_space_on_device));
                  }),
                  QStringLiteral("Der Datenträger ist voll."));
-        QCOMPARE(reportedCause([] { throw std::runtime_error("Die Datei ist beschädigt."); }),
-                 QStringLiteral("Die Datei ist beschädigt."));
+        QCOMPARE(
+            reportedCause([] { throw core::Error(QStringLiteral("Die Datei ist beschädigt.")); }),
+            QStringLiteral("Die Datei ist beschädigt."));
     }
 
     // The lead and the icon as the step asks, the cause, then the note.
     void guardedWordsItsReport() {
         MessageRecorder messages;
-        const auto fail = [] { throw std::runtime_error("Die Datei ist gesperrt."); };
+        const auto fail = [] { throw core::Error(QStringLiteral("Die Datei ist gesperrt.")); };
         QVERIFY(
             !modGlobal::guarded(nullptr, QStringLiteral("Das Eintragen"), fail,
                                 modGlobal::StepReport::warning(QStringLiteral("Gespeichert."))));
