@@ -26,6 +26,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStandardPaths>
 
 namespace {
@@ -173,6 +174,16 @@ void frmMain::wireHandlers() {
             [this](int buttons, int shift, int x, int y) {
                 viewer::dvIMG_MouseEvent(session, controls(), buttons, shift, x, y);
             });
+    dvIMG->setGuideSource([this](QPoint pixel) {
+        return viewer::measurementGuide(session, controls(), pixel.x(), pixel.y());
+    });
+    // Anywhere in the window; a focused text field keeps these keys for itself.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this), &QShortcut::activated, this,
+            run(viewer::undoMeasurement));
+    auto* redo = new QShortcut(this);
+    redo->setKeys(
+        {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
+    connect(redo, &QShortcut::activated, this, run(viewer::redoMeasurement));
     connect(dvIMG, &imaging::DicomViewer::imagesChanged, this, [this] {
         const imaging::ImageCollection& images = dvIMG->images();
         lblValues->setText(images.count() > 0 ? viewer::measurementSummary(images.item(1).labels())

@@ -21,6 +21,34 @@ bool insideImage(const imaging::Image& image, int x, int y) {
     return x >= 0 && y >= 0 && x < image.width() && y < image.height();
 }
 
+// The crosshair pointer is the armed start-line pick; any button sets it.
+bool startLinePickArmed(const Controls& c) {
+    return c.form->cursor().shape() == Qt::CrossCursor;
+}
+
+// Measurements may be added to and taken off the viewer's image: an
+// unmeasured image is shown.
+bool measuringAllowed(const Controls& c) {
+    return c.dvIMG->images().count() > 0 && !c.dvIMG->tag().isEmpty();
+}
+
+// The measured line from the start line to (x, y), bound to the image; none
+// when the start line gives none there.
+std::optional<imaging::Label> boundLine(const imaging::Image& image, const QString& startLine,
+                                        int x, int y) {
+    std::optional<imaging::Label> line = measurementLine(startLine, x, y);
+    if (line)
+        line->bindToImage(image);
+    return line;
+}
+
+void putOnClipboard(const imaging::Label& line) {
+    // The clipboard gets the number alone, without the blank and the unit.
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(measurementNumber(line.measuredLength(), QLocale()));
+}
+
 void pickStartLine(Session& s, const Controls& c, int x, int y) {
     c.form->setCursor(Qt::ArrowCursor);
     // Without an image the viewer reports widget pixels, not image rows: a
@@ -62,7 +90,7 @@ void pickStartLine(Session& s, const Controls& c, int x, int y) {
 
 void addMeasurement(const Controls& c, imaging::Image& image, int x, int y) {
     const QString startLine = modGlobal::startLine();
-    std::optional<imaging::Label> line = measurementLine(startLine, x, y);
+    const std::optional<imaging::Label> line = boundLine(image, startLine, x, y);
     if (!line) {
         // A whole number (as toInt reads one: ASCII digits, blanks around)
         // that still gives no line lies beyond 32 bits or too far from the
@@ -82,7 +110,6 @@ void addMeasurement(const Controls& c, imaging::Image& image, int x, int y) {
                           modGlobal::Icon::Warning);
         return;
     }
-    line->bindToImage(image);
     imaging::LabelList& labels = image.labels();
     labels.add(*line);
 
@@ -98,19 +125,22 @@ void addMeasurement(const Controls& c, imaging::Image& image, int x, int y) {
     text.bindToImage(image);
     text.size = 12;
 
-    // The clipboard gets the number alone, without the blank and the unit.
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    clipboard->clear();
-    clipboard->setText(measurementNumber(added.measuredLength(), QLocale()));
+    putOnClipboard(added);
     labels.add(text);
+    // A new measurement ends what could be put back.
+    c.dvIMG->forgetSetAside();
     image.refreshLabels(false);
 }
 
-void removeMeasurement(imaging::Image& image) {
+// Takes the last measurement (its line and its text) off the image and sets
+// it aside, so that it can be put back.
+void removeMeasurement(const Controls& c, imaging::Image& image) {
     imaging::LabelList& labels = image.labels();
     if (labels.count() > 1) {
-        labels.remove(labels.count());
-        labels.remove(labels.count());
+        const int last = labels.count();
+        c.dvIMG->setAside({labels.item(last - 1), labels.item(last)});
+        labels.remove(last);
+        labels.remove(last - 1);
         image.refreshLabels(false);
     }
     QGuiApplication::clipboard()->clear();
@@ -120,26 +150,63 @@ void removeMeasurement(imaging::Image& image) {
 
 void picStartLine_DblClick(Session& /*s*/, const Controls& c) {
     c.form->setCursor(Qt::CrossCursor);
+    // No guide while the next click picks the start line.
+    c.dvIMG->refreshOverlays();
 }
 
 void dvIMG_MouseEvent(Session& s, const Controls& c, int button, int /*shift*/, int x, int y) {
-    // The crosshair pointer is the armed start-line pick; any button sets it.
-    if (c.form->cursor().shape() == Qt::CrossCursor) {
+    if (startLinePickArmed(c)) {
         pickStartLine(s, c, x, y);
+        c.dvIMG->refreshOverlays();
         return;
     }
-    imaging::ImageCollection& images = c.dvIMG->images();
-    if (images.count() == 0 || c.dvIMG->tag().isEmpty())
+    if (!measuringAllowed(c))
         return;
     modGlobal::guarded(c.form, QStringLiteral("Das Messen"), [&] {
-        imaging::Image& image = images.item(1);
+        imaging::Image& image = c.dvIMG->images().item(1);
         if (button == 1) {
             // A point beside or below the image is no point of it.
             if (insideImage(image, x, y))
                 addMeasurement(c, image, x, y);
         } else {
-            removeMeasurement(image);
+            removeMeasurement(c, image);
         }
+    });
+}
+
+std::optional<imaging::MeasurementGuide> measurementGuide(Session& /*s*/, const Controls& c, int x,
+                                                          int y) {
+    if (startLinePickArmed(c) || !measuringAllowed(c))
+        return std::nullopt;
+    const imaging::Image& image = c.dvIMG->images().item(1);
+    if (!insideImage(image, x, y))
+        return std::nullopt;
+    const std::optional<imaging::Label> line = boundLine(image, modGlobal::startLine(), x, y);
+    if (!line)
+        return std::nullopt;
+    return imaging::MeasurementGuide{
+        x, line->top, y, measurementText(line->measuredLength(), line->unitText(), QLocale())};
+}
+
+void undoMeasurement(Session& /*s*/, const Controls& c) {
+    if (!measuringAllowed(c))
+        return;
+    modGlobal::guarded(c.form, QStringLiteral("Das Rückgängigmachen der Messung"),
+                       [&] { removeMeasurement(c, c.dvIMG->images().item(1)); });
+}
+
+void redoMeasurement(Session& /*s*/, const Controls& c) {
+    if (!measuringAllowed(c))
+        return;
+    modGlobal::guarded(c.form, QStringLiteral("Das Wiederherstellen der Messung"), [&] {
+        const QList<imaging::Label> measurement = c.dvIMG->takeBackSetAside();
+        if (measurement.isEmpty())
+            return;
+        imaging::Image& image = c.dvIMG->images().item(1);
+        for (const imaging::Label& label : measurement)
+            image.labels().add(label);
+        putOnClipboard(measurement.first());
+        image.refreshLabels(false);
     });
 }
 

@@ -224,6 +224,8 @@ void cmdSave_Click(Session& s, const Controls& c) {
     });
     if (!saved)
         return;
+    // What was taken away before the save stays away.
+    c.dvIMG->forgetSetAside();
     if (row)
         row->setText(1, QStringLiteral("X"));
     modGlobal::guarded(

@@ -48,8 +48,23 @@ void picStartLine_DblClick(Session& s, const Controls& c);
 // sets the start line to y; otherwise, on an unmeasured image, the left
 // button adds a measurement and any other button takes the last one away.
 // A point outside the image's pixels neither sets the start line (the
-// operator is told) nor adds a measurement.
+// operator is told) nor adds a measurement. shift is not looked at: a click
+// with Shift held (the loupe shown) measures as any other.
 void dvIMG_MouseEvent(Session& s, const Controls& c, int button, int shift, int x, int y);
+
+// The guide the viewer draws with the pointer over image pixel (x, y): the
+// line and length text a left click there would add, computed as that
+// click does; none when such a click would add no measurement.
+std::optional<imaging::MeasurementGuide> measurementGuide(Session& s, const Controls& c, int x,
+                                                          int y);
+
+// Ctrl+Z: takes the last measurement away as a right click does (clipboard
+// cleared); both set it aside for redoMeasurement.
+void undoMeasurement(Session& s, const Controls& c);
+// Ctrl+Y: puts the measurement last taken away back, its number on the
+// clipboard. Nothing is put back after a new measurement, on another image
+// or after saving.
+void redoMeasurement(Session& s, const Controls& c);
 
 // Shows the current start-line value in the viewer; a value that is not a
 // 32-bit whole number shows none.
