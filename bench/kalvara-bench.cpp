@@ -10,10 +10,14 @@
 // whose baseline is OpenJPEG decoding frame 1 alone. "--save N" times N saves
 // of a copy with two measurements against plain writes of the unmeasured
 // image to new files, and the N rows of the record that those saves wrote
-// saved again alone against the saves.
+// saved again alone against the saves. "--pointer N" times N pointer moves
+// over a shown image with the guide and the loupe at 1920 × 1080, each until
+// the viewer has painted what changed (and once more with the whole viewer
+// repainted), against plain repaints of the whole viewer.
 
 #include "Baselines.h"
 #include "Workspace.h"
+#include "global/modGlobal.h"
 #include "imaging/Imaging.h"
 #include "record/Record.h"
 #include "viewer/Viewer.h"
@@ -22,6 +26,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMouseEvent>
 
 #include <algorithm>
 #include <cstdio>
@@ -30,7 +35,7 @@ namespace {
 
 int usage() {
     std::fprintf(stderr, "Aufruf: kalvara-bench [--list N] [--show N] [--show-rgb N] "
-                         "[--show-cine N] [--save N]   (N > 0)\n");
+                         "[--show-cine N] [--save N] [--pointer N]   (N > 0)\n");
     return 2;
 }
 
@@ -151,6 +156,54 @@ int benchSave(int count) {
     return 0;
 }
 
+// Moves the pointer count times along a zigzag over the image, Shift held,
+// after each move either letting the event loop paint or repainting the
+// whole viewer; the time of all moves.
+qint64 movePointer(imaging::DicomViewer& viewer, int count, bool wholeViewer) {
+    const QRect surface = viewer.placement().surfaceRect();
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < count; ++i) {
+        const QPointF at(surface.left() + (i * 3) % surface.width(),
+                         surface.top() + 200 + (i % 200));
+        QMouseEvent move(QEvent::MouseMove, at, viewer.mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::ShiftModifier);
+        QCoreApplication::sendEvent(&viewer, &move);
+        if (wholeViewer)
+            viewer.repaint();
+        else
+            QCoreApplication::processEvents();
+    }
+    return timer.nsecsElapsed();
+}
+
+int benchPointer(int count) {
+    Bench bench(1, Kind::Grey);
+    bench.window.resize(1920, 1080);
+    if (!bench.load())
+        return 1;
+    bench.clickRow(0);
+    imaging::DicomViewer& viewer = *bench.window.dvIMG;
+    modGlobal::setStartLine(QStringLiteral("100"));
+    viewer::showStartLine(bench.window.session, bench.window.controls());
+    movePointer(viewer, 10, true);
+    if (!viewer.guide() || viewer.loupeRect().isEmpty() || bench.messages != 0)
+        return 1;
+    const qint64 changedNs = movePointer(viewer, count, false);
+    const qint64 wholeNs = movePointer(viewer, count, true);
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < count; ++i)
+        viewer.repaint();
+    const qint64 repaintNs = timer.nsecsElapsed();
+    std::printf("pointer %d moves over %d × %d: %.3f ms per move, plain repaints: %.3f ms, "
+                "ratio: %.2f; with the whole viewer repainted: %.3f ms per move, ratio: %.2f\n",
+                count, viewer.width(), viewer.height(), perItemMs(changedNs, count),
+                perItemMs(repaintNs, count), ratio(changedNs, repaintNs), perItemMs(wholeNs, count),
+                ratio(wholeNs, repaintNs));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -168,7 +221,8 @@ int main(int argc, char* argv[]) {
         {QStringLiteral("--show"), benchShowGrey},
         {QStringLiteral("--show-rgb"), benchShowRgb},
         {QStringLiteral("--show-cine"), benchShowCine},
-        {QStringLiteral("--save"), benchSave}};
+        {QStringLiteral("--save"), benchSave},
+        {QStringLiteral("--pointer"), benchPointer}};
     for (int i = 1; i < args.size(); i += 2) {
         bool ok = false;
         const int count = args[i + 1].toInt(&ok);

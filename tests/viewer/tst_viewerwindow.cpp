@@ -70,8 +70,8 @@ class tst_ViewerWindow : public QObject {
 private Q_SLOTS:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
 
-    // Image 17: 400 × 400 grey, 0.2 mm rows; image 18: 800 × 700 RGB pattern,
-    // larger than the viewer. Start line 100.
+    // Image 17: 400 × 400 grey, 0.2 mm rows; image 18: 1000 × 60 RGB, wider
+    // than the viewer, each row's blue apart from its neighbours'. Start line 100.
     void init() {
         ws = std::make_unique<TestWorkspace>();
         messages = std::make_unique<MessageRecorder>();
@@ -81,7 +81,7 @@ private Q_SLOTS:
             ws->path("/Messungen/Messung/Original/a.dcm"),
             {.patientId = "17", .pixelSpacing = "0.2\\0.2", .width = 400, .height = 400});
         fixtures::writeVariant(ws->path("/Messungen/Messung/Original/b.dcm"),
-                               {.base = {.patientId = "18", .width = 800, .height = 700},
+                               {.base = {.patientId = "18", .width = 1000, .height = 60},
                                 .colour = fixtures::Colour::Rgb});
         w = std::make_unique<frmMain>();
         QVERIFY(w->Form_Load());
@@ -105,13 +105,13 @@ private Q_SLOTS:
     // The guide shows the line a click would add, with its length, and goes
     // whenever a click would add none.
     void guideFollowsPointer() {
-        const QPoint pointer = at(40, 250);
+        const QPoint pointer = at(40, 252);
         movePointer(pointer);
         const std::optional<imaging::MeasurementGuide> guide = w->dvIMG->guide();
         QVERIFY(guide);
         QCOMPARE(QRect(guide->column, guide->fromRow, 1, guide->toRow - guide->fromRow),
-                 QRect(40, 100, 1, 150));
-        QCOMPARE(guide->text, QStringLiteral("30 mm")); // 150 rows of 0.2 mm
+                 QRect(40, 100, 1, 152));
+        QCOMPARE(guide->text, QStringLiteral("30,4 mm")); // 152 rows of 0.2 mm
         // Drawn on the widget column and rows the line will take, nowhere beside them.
         const QImage shown = w->dvIMG->grab().toImage();
         const int top = at(40, 100).y();
@@ -145,7 +145,7 @@ private Q_SLOTS:
         QCOMPARE(guidePixels(w->dvIMG->grab().toImage()), 0);
         clickImage(5, 200);
         movePointer(pointer);
-        QCOMPARE(w->dvIMG->guide()->text, QStringLiteral("10 mm")); // from the new start line
+        QCOMPARE(w->dvIMG->guide()->text, QStringLiteral("10,4 mm")); // from the new start line
 
         // A measured copy is never measured on.
         QTest::keyClick(w.get(), Qt::Key_Return);
@@ -198,13 +198,14 @@ private Q_SLOTS:
         QVERIFY(!loupe.contains(pointer));
         const QImage shown = w->dvIMG->grab().toImage();
         const QPoint centre = loupe.topLeft() + QPoint(1 + 80, 1 + 80);
-        const auto colourAt = [&](int x, int y) { return fixtures::patternColour(x, y, 800, 700); };
+        const auto colourAt = [&](int x, int y) { return fixtures::patternColour(x, y, 1000, 60); };
         QCOMPARE(shown.pixel(centre), colourAt(pixel.x(), pixel.y()));
-        QCOMPARE(shown.pixel(centre + QPoint(4, 0)), colourAt(pixel.x() + 1, pixel.y()));
-        QCOMPARE(shown.pixel(centre + QPoint(0, 4)), colourAt(pixel.x(), pixel.y() + 1));
-        QCOMPARE(shown.pixel(centre - QPoint(8, 8)), colourAt(pixel.x() - 2, pixel.y() - 2));
-        // The guide reaches into the loupe, on the centre pixel's column.
-        QVERIFY(isGuideColour(shown.pixelColor(centre - QPoint(0, 30))));
+        // Rows of four widget pixels, beside the guide's column.
+        QCOMPARE(shown.pixel(centre + QPoint(1, 4)), colourAt(pixel.x(), pixel.y() + 1));
+        QCOMPARE(shown.pixel(centre + QPoint(1, -8)), colourAt(pixel.x(), pixel.y() - 2));
+        QCOMPARE(shown.pixel(centre + QPoint(1, 16)), colourAt(pixel.x(), pixel.y() + 4));
+        // The guide runs down to the start line below the image, on the centre column.
+        QVERIFY(isGuideColour(shown.pixelColor(centre + QPoint(0, 30))));
 
         // Shift let go, wherever the focus is: the loupe goes.
         QTest::keyRelease(w->lvwList, Qt::Key_Shift);
