@@ -156,6 +156,19 @@ int benchSave(int count) {
     return 0;
 }
 
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget& widget) { widget.installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
 // Moves the pointer count times along a zigzag over the image, Shift held,
 // after each move either letting the event loop paint or repainting the
 // whole viewer; the time of all moves.
@@ -189,7 +202,13 @@ int benchPointer(int count) {
     movePointer(viewer, 10, true);
     if (!viewer.guide() || viewer.loupeRect().isEmpty() || bench.messages != 0)
         return 1;
+    // Each move must have been painted, or the figure times nothing.
+    const PaintCounter counter(viewer);
     const qint64 changedNs = movePointer(viewer, count, false);
+    if (counter.paints < count) {
+        std::fprintf(stderr, "%d of %d moves painted\n", counter.paints, count);
+        return 1;
+    }
     const qint64 wholeNs = movePointer(viewer, count, true);
     QElapsedTimer timer;
     timer.start();

@@ -87,7 +87,8 @@ QRect DicomViewer::loupeRect() const {
 }
 
 int DicomViewer::loupeZoom(double scale) {
-    return std::max(4, static_cast<int>(std::lround(4.0 * scale)));
+    // Beyond twenty the loupe would show fewer than eight pixels across.
+    return std::max(4, static_cast<int>(std::lround(4.0 * std::min(scale, 5.0))));
 }
 
 void DicomViewer::setAside(const QList<Label>& labels) {

@@ -64,6 +64,19 @@ class tst_ViewerWindow : public QObject {
         focus->setFocus();
         QTest::keyClick(focus, k, modifiers);
     }
+    // The window on the current measurement, image 17 shown.
+    void openWindow() {
+        w = std::make_unique<frmMain>();
+        QVERIFY(w->Form_Load());
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        const int current = w->cboDone->findText(QStringLiteral("- Aktuelle Messung -"));
+        w->cboDone->setCurrentIndex(current);
+        Q_EMIT w->cboDone->activated(current);
+        clickRow("17");
+        QCOMPARE(w->dvIMG->tag(), QStringLiteral("ORIGINAL"));
+    }
     // The value texts under the commands.
     QString values() const { return w->lblValues->text(); }
 
@@ -83,16 +96,7 @@ private Q_SLOTS:
         fixtures::writeVariant(ws->path("/Messungen/Messung/Original/b.dcm"),
                                {.base = {.patientId = "18", .width = 1000, .height = 60},
                                 .colour = fixtures::Colour::Rgb});
-        w = std::make_unique<frmMain>();
-        QVERIFY(w->Form_Load());
-        w->show();
-        w->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(w.get()));
-        const int current = w->cboDone->findText(QStringLiteral("- Aktuelle Messung -"));
-        w->cboDone->setCurrentIndex(current);
-        Q_EMIT w->cboDone->activated(current);
-        clickRow("17");
-        QCOMPARE(w->dvIMG->tag(), QStringLiteral("ORIGINAL"));
+        openWindow();
         QGuiApplication::clipboard()->setText(QStringLiteral("vorher"));
     }
     void cleanup() {
@@ -157,14 +161,8 @@ private Q_SLOTS:
 
     void noGuideWithoutStartLine() {
         writeFile(ws->path("/Settings.ini"), "[GENERAL]\r\nStartLine=oben\r\n");
-        w = std::make_unique<frmMain>();
-        QVERIFY(w->Form_Load());
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        const int current = w->cboDone->findText(QStringLiteral("- Aktuelle Messung -"));
-        w->cboDone->setCurrentIndex(current);
-        Q_EMIT w->cboDone->activated(current);
-        clickRow("17");
+        w.reset();
+        openWindow();
         movePointer(at(40, 250));
         QVERIFY(!w->dvIMG->guide());
     }
@@ -226,6 +224,20 @@ private Q_SLOTS:
         QCOMPARE(QPoint(shiftLine.left, shiftLine.top + shiftLine.height), pixel);
         QCOMPARE(QPoint(labels().item(1).left, labels().item(1).top + labels().item(1).height),
                  pixel);
+    }
+
+    // Four times what the view shows, never fewer than four widget pixels to an
+    // image pixel, never so many that the loupe shows fewer than eight across.
+    void loupeZoom_data() {
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<int>("zoom");
+        QTest::newRow("image larger than the view") << 0.6 << 4;
+        QTest::newRow("640 wide at 1920 x 1080") << 2.17 << 9;
+        QTest::newRow("a few pixels filling the view") << 300.0 << 20;
+    }
+    void loupeZoom() {
+        QFETCH(double, scale);
+        QTEST(imaging::DicomViewer::loupeZoom(scale), "zoom");
     }
 
     // Near the right and the top edge the loupe moves to the other side of the pointer.

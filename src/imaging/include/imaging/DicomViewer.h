@@ -60,7 +60,7 @@ public:
     std::optional<MeasurementGuide> guide() const;
     QRect loupeRect() const;
     // Widget pixels per image pixel in the loupe: four times the view's
-    // enlargement, at least four.
+    // enlargement, from four to twenty.
     static int loupeZoom(double scale);
     static constexpr int kLoupeSize = 160; // widget pixels inside its frame
 
