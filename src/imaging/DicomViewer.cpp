@@ -371,7 +371,7 @@ void DicomViewer::paintLoupe(QPainter& painter, const PointerOverlay& overlay, c
     // The crosshair: a frame round the pointer's pixel and ticks towards it.
     painter.setClipRect(inner);
     const QRect frame = centrePixel.adjusted(-1, -1, 1, 1);
-    constexpr int tick = 6;
+    constexpr int tick = 10;
     constexpr int gap = 3;
     const QPoint mid = centrePixel.topLeft() + QPoint(middle, middle);
     for (const QRect& mark : {QRect(frame.left(), frame.top(), frame.width(), 1),
