@@ -201,6 +201,10 @@ void DicomViewer::paintEvent(QPaintEvent* /*event*/) {
             paintDashes(painter, area.left(), area.right(), row);
         }
     }
+    // The guide under the measurements, so a line just measured shows red at once.
+    if (m_overlay && m_overlay->guide) {
+        painter.fillRect(m_overlay->guideLine, kGuideColour);
+    }
     // The measurements over it, each in full.
     paintLabels(painter, image.labels(), shown);
     if (m_overlay) {
@@ -300,9 +304,6 @@ void DicomViewer::setPointer(std::optional<QPoint> at) {
 
 void DicomViewer::paintOverlay(QPainter& painter, const PointerOverlay& overlay,
                                const QImage& pixels, const ImagePlacement& shown) const {
-    if (overlay.guide) {
-        painter.fillRect(overlay.guideLine, kGuideColour);
-    }
     if (!overlay.loupe.isEmpty() && !pixels.isNull()) {
         paintLoupe(painter, overlay, pixels, shown);
     }
@@ -355,6 +356,9 @@ void DicomViewer::paintLoupe(QPainter& painter, const PointerOverlay& overlay, c
         paintDashes(painter, inner.left(), inner.right(),
                     cornerOf(QPoint(first.x(), *m_startLine)).y() + middle);
     }
+    if (overlay.guide) {
+        column(overlay.guide->column, overlay.guide->fromRow, overlay.guide->toRow, kGuideColour);
+    }
     const LabelList& labels = m_images.item(1).labels();
     for (int i = 1; i <= labels.count(); ++i) {
         const Label& label = labels.item(i);
@@ -364,9 +368,6 @@ void DicomViewer::paintLoupe(QPainter& painter, const PointerOverlay& overlay, c
                                                qint64{first.y()} - 1, qint64{last.y()} + 1)),
                    kMeasurementColour);
         }
-    }
-    if (overlay.guide) {
-        column(overlay.guide->column, overlay.guide->fromRow, overlay.guide->toRow, kGuideColour);
     }
     // The crosshair: a frame round the pointer's pixel and ticks towards it.
     painter.setClipRect(inner);

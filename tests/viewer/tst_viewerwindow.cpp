@@ -169,7 +169,10 @@ private Q_SLOTS:
 
     // Neither a saved copy nor the clipboard gets anything of the guide.
     void guideNotSaved() {
+        movePointer(at(40, 250));
         clickImage(40, 250);
+        // The line just measured shows red over the guide that foretold it.
+        QCOMPARE(w->dvIMG->grab().toImage().pixelColor(at(40, 200)), QColor(255, 0, 0));
         movePointer(at(60, 200));
         QCOMPARE(w->dvIMG->guide()->text, QStringLiteral("20 mm"));
         QTest::keyClick(w.get(), Qt::Key_Return);
