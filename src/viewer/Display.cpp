@@ -98,8 +98,8 @@ QTreeWidgetItem* nextUnmeasuredRow(const Controls& c) {
 }
 
 void showRow(Session& s, const Controls& c, QTreeWidgetItem* row) {
+    // Setting the current row scrolls it into view.
     c.lvwList->setCurrentItem(row);
-    c.lvwList->scrollToItem(row);
     lvwList_MouseUp(s, c, 1);
 }
 

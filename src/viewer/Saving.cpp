@@ -270,10 +270,8 @@ bool confirmLeaving(Session& s, const Controls& c) {
     default:
         // A row pressed on the way stays unchosen: the selection goes back
         // to the image still shown, and with it the image commands.
-        if (QTreeWidgetItem* row = rowOfShownFile(s, c)) {
+        if (QTreeWidgetItem* row = rowOfShownFile(s, c))
             c.lvwList->setCurrentItem(row);
-            c.lvwList->scrollToItem(row);
-        }
         return false;
     }
 }
