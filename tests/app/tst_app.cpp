@@ -270,6 +270,30 @@ private Q_SLOTS:
         QCOMPARE(modality, Qt::WindowModal);
     }
 
+    // The real unsaved question: German buttons, "Abbrechen" the default,
+    // Escape answers it as "Abbrechen".
+    void unsavedQuestionBox() {
+        QWidget w;
+        w.show();
+        QStringList buttons;
+        QString defaultButton;
+        QTimer::singleShot(0, &w, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                for (const QAbstractButton* button : box->buttons())
+                    buttons << button->text();
+                defaultButton = box->defaultButton()->text();
+                QTest::keyClick(box, Qt::Key_Escape);
+            }
+        });
+        QCOMPARE(modGlobal::MsgBox(&w, QStringLiteral("Frage"), Icon::Question,
+                                   modGlobal::Buttons::SaveDiscardCancel,
+                                   modGlobal::Answer::Cancel),
+                 modGlobal::Answer::Cancel);
+        buttons.sort();
+        QCOMPARE(buttons, (QStringList{"&Speichern", "&Verwerfen", "Abbrechen"}));
+        QCOMPARE(defaultButton, QStringLiteral("Abbrechen"));
+    }
+
     // Beside the executable unless that folder holds no workspace and cannot be written.
     void workspaceChoice_data() {
         QTest::addColumn<QString>("content");
