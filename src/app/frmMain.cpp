@@ -341,10 +341,13 @@ void frmMain::createDayControls() {
 }
 
 void frmMain::wireDayKeys() {
+    // With Shift too: it may still be held from measuring with the loupe.
     const auto key = [this](Qt::Key k, const std::function<void()>& action) {
-        auto* shortcut = new QShortcut(QKeySequence(k), this);
-        shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, this, action);
+        for (const QKeySequence& sequence : {QKeySequence(k), QKeySequence(Qt::SHIFT | k)}) {
+            auto* shortcut = new QShortcut(sequence, this);
+            shortcut->setContext(Qt::WindowShortcut);
+            connect(shortcut, &QShortcut::activated, this, action);
+        }
     };
     key(kPreviousKey, [this] { showNeighbour(-1); });
     key(kNextKey, [this] { showNeighbour(1); });

@@ -603,6 +603,11 @@ void tst_workday::keysShowAndSaveAndGoOn() {
     QCOMPARE(w.txtEdit->text(), QStringLiteral("2"));
     QTest::keyClick(&w, Qt::Key_F7);
     QCOMPARE(w.txtEdit->text(), QStringLiteral("1"));
+    // Shift, held for the loupe, does not stop the keys.
+    QTest::keyClick(&w, Qt::Key_F8, Qt::ShiftModifier);
+    QCOMPARE(w.txtEdit->text(), QStringLiteral("2"));
+    QTest::keyClick(&w, Qt::Key_F7, Qt::ShiftModifier);
+    QCOMPARE(w.txtEdit->text(), QStringLiteral("1"));
     QTest::keyClick(&w, Qt::Key_F7);
     QCOMPARE(w.txtEdit->text(), QStringLiteral("1"));
     QCOMPARE(w.lblKeys->text(), QStringLiteral("Das erste Bild der Liste."));
