@@ -16,6 +16,8 @@ namespace demo {
 namespace {
 
 const int kCowNumbers[] = {17, 5, 230, 42, 118};
+// The first number of a day of many cows.
+constexpr int kFirstDayNumber = 2001;
 
 // Brightness of the tissue at a depth: skin, two fat layers and the muscle
 // boundary give bright horizontal bands.
@@ -97,7 +99,7 @@ bool isEmptyWorkspace(const QString& root) {
     return noFolders && noBitmaps;
 }
 
-bool fillWorkspace(const QString& root, const QDate& studyDate) {
+bool fillWorkspace(const QString& root, const QDate& studyDate, int cows) {
     if (!isEmptyWorkspace(root))
         return false;
     const QString original = root + QLatin1Char('/') + core::names::kMeasurements +
@@ -109,7 +111,13 @@ bool fillWorkspace(const QString& root, const QDate& studyDate) {
                                          QStringLiteral("Keine Berechtigung."));
     QTemporaryDir scratch;
     imaging::UidGenerator uids;
-    for (int cow : kCowNumbers) {
+    QList<int> numbers(std::begin(kCowNumbers), std::end(kCowNumbers));
+    if (cows > 0) {
+        numbers.clear();
+        for (int i = 0; i < cows; ++i)
+            numbers << kFirstDayNumber + i;
+    }
+    for (int cow : std::as_const(numbers)) {
         const QString bitmap = scratch.path() + QStringLiteral("/cow.bmp");
         ultrasoundPicture(640, 480, cow).convertToFormat(QImage::Format_Indexed8).save(bitmap);
         writeDicom(bitmap, original, cow, studyDate, uids);

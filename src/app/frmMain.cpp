@@ -12,6 +12,7 @@
 #include "viewer/Viewer.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -91,7 +92,9 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     const QScreen* shownOn = screen();
     resize(shownOn ? design.boundedTo(shownOn->availableSize() - kFrameRoom) : design);
     createControls();
+    createDayControls();
     wireHandlers();
+    wireDayKeys();
 }
 
 void frmMain::createControls() {
@@ -194,6 +197,8 @@ void frmMain::wireHandlers() {
     connect(cmdEdit, &QPushButton::clicked, this, run(viewer::cmdEdit_Click));
     connect(cmdDelete, &QPushButton::clicked, this, run(viewer::cmdDelete_Click));
     connect(cmdCloseStudy, &QPushButton::clicked, this, [this] {
+        if (!viewer::confirmLeaving(session, controls()))
+            return;
         if (folders::cmdCloseStudy_Click(session, controls()))
             viewer::disableImageCommands(session, controls());
     });
@@ -233,6 +238,8 @@ void frmMain::CheckDoneFolders() {
 }
 
 void frmMain::cboDone_Click() {
+    if (!leaveForFolderChoice())
+        return;
     const QString entry = cboDone->currentText();
     if (entry == folders::kCurrentEntry) {
         // Commands of an image shown before must not act in the new folder.
@@ -307,11 +314,119 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == lvwList->viewport() && event->type() == QEvent::MouseButtonRelease) {
         const int button = buttonSet(static_cast<QMouseEvent*>(event)->button());
-        if (button != 0)
+        // A release beside the rows chooses no image and so leaves none.
+        if (button != 0 &&
+            (lvwList->selectedItems().isEmpty() || viewer::confirmLeaving(session, controls()))) {
+            showKeyStatus({});
             viewer::lvwList_MouseUp(session, controls(), button);
+        }
     } else if (watched == picStartLine && event->type() == QEvent::MouseButtonDblClick) {
         viewer::picStartLine_DblClick(session, controls());
         return true;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+namespace {
+
+const QString kKeyHint =
+    QStringLiteral("F7 / F8: voriges / nächstes Bild\nF9: speichern und weiter");
+
+} // namespace
+
+void frmMain::createDayControls() {
+    // Both in gaps the fixed places of the panel leave: between the selector
+    // and the list, and between "Bild löschen" and "Bild speichern".
+    lblProgress = makeControl<QLabel>(picMain, "lblProgress", twips(180, 990, 2445, 225));
+    lblProgress->setFont(modGlobal::tahoma(8.25, true));
+    lblKeys = makeControl<QLabel>(picMain, "lblKeys", twips(180, 8040, 2445, 450));
+    lblKeys->setFont(modGlobal::tahoma(8.25, false));
+    lblKeys->setWordWrap(true);
+    lblKeys->setText(kKeyHint);
+    cmdSave->setToolTip(QStringLiteral("Speichert das gemessene Bild (Enter).\nF9: speichern und "
+                                       "das nächste ungemessene Bild zeigen"));
+    lvwList->setToolTip(
+        QStringLiteral("Linke Maustaste: Bild zeigen, rechte: gemessene Kopie\nF7 / "
+                       "F8: voriges / nächstes Bild\nF9: speichern und weiter"));
+}
+
+void frmMain::wireDayKeys() {
+    // With Shift too: it may still be held from measuring with the loupe.
+    const auto key = [this](Qt::Key k, const std::function<void()>& action) {
+        for (const QKeySequence& sequence : {QKeySequence(k), QKeySequence(Qt::SHIFT | k)}) {
+            auto* shortcut = new QShortcut(sequence, this);
+            shortcut->setContext(Qt::WindowShortcut);
+            connect(shortcut, &QShortcut::activated, this, action);
+        }
+    };
+    key(kPreviousKey, [this] { showNeighbour(-1); });
+    key(kNextKey, [this] { showNeighbour(1); });
+    key(kSaveAndNextKey, [this] { saveAndShowNext(); });
+    connect(lvwList, &QTreeWidget::itemSelectionChanged, this,
+            [this] { viewer::lvwList_SelectionChanged(session, controls()); });
+    connect(lvwList, &imagelist::ListView::countsChanged, this, [this](int measured, int rows) {
+        lblProgress->setText(rows > 0 ? QStringLiteral("%1 von %2 gemessen").arg(measured).arg(rows)
+                                      : QString());
+    });
+    connect(cboDone, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_folderIndexBefore = m_folderIndex;
+        m_folderIndex = index;
+        m_folderIndexChanged = true;
+    });
+}
+
+void frmMain::showKeyStatus(const QString& text) {
+    lblKeys->setText(text.isEmpty() ? kKeyHint : text);
+}
+
+void frmMain::showNeighbour(int step) {
+    QTreeWidgetItem* row = viewer::neighbourRow(controls(), step);
+    if (!row) {
+        showKeyStatus(lvwList->topLevelItemCount() == 0 ? QStringLiteral("Die Liste ist leer.")
+                      : step > 0 ? QStringLiteral("Das letzte Bild der Liste.")
+                                 : QStringLiteral("Das erste Bild der Liste."));
+        return;
+    }
+    if (!viewer::confirmLeaving(session, controls()))
+        return;
+    showKeyStatus({});
+    viewer::showRow(session, controls(), row);
+}
+
+void frmMain::saveAndShowNext() {
+    // Without an image to save (none shown, or the selection moved away
+    // from it) the key only moves on; the question guards what is unsaved.
+    if (cmdSave->isEnabled() && !viewer::saveShownImage(session, controls()))
+        return;
+    QTreeWidgetItem* row = viewer::nextUnmeasuredRow(controls());
+    if (!row) {
+        const QTreeWidgetItem* current = lvwList->currentItem();
+        showKeyStatus(
+            current
+                ? QStringLiteral("Nach Nr. %1 kein ungemessenes Bild mehr.").arg(current->text(0))
+                : QStringLiteral("Kein ungemessenes Bild in der Liste."));
+        return;
+    }
+    if (!viewer::confirmLeaving(session, controls()))
+        return;
+    showKeyStatus({});
+    viewer::showRow(session, controls(), row);
+}
+
+bool frmMain::leaveForFolderChoice() {
+    const int before = m_folderIndexChanged ? m_folderIndexBefore : cboDone->currentIndex();
+    if (viewer::confirmLeaving(session, controls())) {
+        m_folderIndexChanged = false;
+        return true;
+    }
+    cboDone->setCurrentIndex(before);
+    m_folderIndexChanged = false;
+    return false;
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    if (viewer::confirmLeaving(session, controls()))
+        QWidget::closeEvent(event);
+    else
+        event->ignore();
 }

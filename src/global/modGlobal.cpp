@@ -58,6 +58,20 @@ Answer showQMessageBox(const Message& m) {
         box.exec();
         return box.clickedButton() == yes ? Answer::Yes : Answer::No;
     }
+    if (m.buttons == Buttons::SaveDiscardCancel) {
+        QPushButton* save = box.addButton(QStringLiteral("&Speichern"), QMessageBox::AcceptRole);
+        QPushButton* discard =
+            box.addButton(QStringLiteral("&Verwerfen"), QMessageBox::DestructiveRole);
+        QPushButton* cancel = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
+        box.setDefaultButton(m.defaultButton == Answer::Save      ? save
+                             : m.defaultButton == Answer::Discard ? discard
+                                                                  : cancel);
+        box.setEscapeButton(cancel);
+        box.exec();
+        return box.clickedButton() == save      ? Answer::Save
+               : box.clickedButton() == discard ? Answer::Discard
+                                                : Answer::Cancel;
+    }
     box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.exec();
     return Answer::Ok;

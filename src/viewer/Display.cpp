@@ -73,6 +73,36 @@ void lvwList_MouseUp(Session& s, const Controls& c, int button) {
     });
 }
 
+void lvwList_SelectionChanged(Session& s, const Controls& c) {
+    setImageCommands(c, shownRow(s, c) != nullptr);
+}
+
+QTreeWidgetItem* neighbourRow(const Controls& c, int step) {
+    const int rows = c.lvwList->topLevelItemCount();
+    QTreeWidgetItem* current = c.lvwList->currentItem();
+    if (!current)
+        return c.lvwList->topLevelItem(step > 0 ? 0 : rows - 1);
+    const int index = c.lvwList->indexOfTopLevelItem(current) + step;
+    return index >= 0 && index < rows ? c.lvwList->topLevelItem(index) : nullptr;
+}
+
+QTreeWidgetItem* nextUnmeasuredRow(const Controls& c) {
+    QTreeWidgetItem* current = c.lvwList->currentItem();
+    for (int i = current ? c.lvwList->indexOfTopLevelItem(current) + 1 : 0;
+         i < c.lvwList->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = c.lvwList->topLevelItem(i);
+        if (!imagelist::ListView::isMeasured(row))
+            return row;
+    }
+    return nullptr;
+}
+
+void showRow(Session& s, const Controls& c, QTreeWidgetItem* row) {
+    // Setting the current row scrolls it into view.
+    c.lvwList->setCurrentItem(row);
+    lvwList_MouseUp(s, c, 1);
+}
+
 void disableImageCommands(Session& s, const Controls& c) {
     setImageCommands(c, false);
     c.dvIMG->setTag(QString());

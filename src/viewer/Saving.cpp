@@ -174,11 +174,11 @@ QList<record::Entry> rebuiltEntries(const Session& s) {
 
 } // namespace
 
-void cmdSave_Click(Session& s, const Controls& c) {
+bool saveShownImage(Session& s, const Controls& c) {
     const QString operation = QStringLiteral("Das Speichern des Bildes");
     const imaging::ImageCollection& images = c.dvIMG->images();
     if (images.count() == 0)
-        return;
+        return false;
     // The mark goes to the row of the image saved, wherever the selection
     // has moved since; any other row would claim a copy that does not exist.
     QTreeWidgetItem* row = rowOfShownFile(s, c);
@@ -197,7 +197,7 @@ void cmdSave_Click(Session& s, const Controls& c) {
                               .arg(number),
                           modGlobal::Icon::Question, modGlobal::Buttons::YesNo,
                           modGlobal::Answer::No) != modGlobal::Answer::Yes)
-        return;
+        return false;
     const bool saved = modGlobal::guarded(c.form, operation, [&] {
         const imaging::Image& image = images.item(1);
         if (!isPlainFileName(number))
@@ -223,7 +223,8 @@ void cmdSave_Click(Session& s, const Controls& c) {
         copy.write(file, true);
     });
     if (!saved)
-        return;
+        return false;
+    s.savedMeasurements = measurementsKey(images.item(1));
     // What was taken away before the save stays away.
     c.dvIMG->forgetSetAside();
     if (row)
@@ -240,6 +241,41 @@ void cmdSave_Click(Session& s, const Controls& c) {
         modGlobal::StepReport::warning(
             QStringLiteral("Die gemessene Kopie ist gespeichert, ihre Messwerte fehlen "
                            "aber in der Messwerttabelle.")));
+    return true;
+}
+
+void cmdSave_Click(Session& s, const Controls& c) {
+    saveShownImage(s, c);
+}
+
+bool hasUnsavedMeasurements(const Session& s, const Controls& c) {
+    const imaging::ImageCollection& images = c.dvIMG->images();
+    return c.dvIMG->tag() == kOriginalTag && !s.shownFile.isEmpty() && images.count() > 0 &&
+           measurementsKey(images.item(1)) != s.savedMeasurements;
+}
+
+bool confirmLeaving(Session& s, const Controls& c) {
+    if (!hasUnsavedMeasurements(s, c))
+        return true;
+    const QString number = c.dvIMG->images().item(1).imageNumber();
+    switch (modGlobal::MsgBox(c.form,
+                              QStringLiteral("Die Messwerte von Nummer %1 sind nicht "
+                                             "gespeichert.\r\n\r\nSollen sie gespeichert "
+                                             "werden?")
+                                  .arg(number),
+                              modGlobal::Icon::Question, modGlobal::Buttons::SaveDiscardCancel,
+                              modGlobal::Answer::Cancel)) {
+    case modGlobal::Answer::Save:
+        return saveShownImage(s, c);
+    case modGlobal::Answer::Discard:
+        return true;
+    default:
+        // A row pressed on the way stays unchosen: the selection goes back
+        // to the image still shown, and with it the image commands.
+        if (QTreeWidgetItem* row = rowOfShownFile(s, c))
+            c.lvwList->setCurrentItem(row);
+        return false;
+    }
 }
 
 } // namespace viewer

@@ -72,9 +72,21 @@ void showUnmeasuredFile(Session& s, const Controls& c, const QString& path) {
     images.readFile(path);
     c.dvIMG->setTag(kOriginalTag);
     s.shownFile = path;
+    s.savedMeasurements.clear();
     c.cmdSave->setEnabled(true);
     c.chkEdit->setEnabled(true);
     c.cmdDelete->setEnabled(true);
+}
+
+QString measurementsKey(const imaging::Image& image) {
+    QStringList lines;
+    const imaging::LabelList& labels = image.labels();
+    for (int i = 1; i <= labels.count(); ++i) {
+        const imaging::Label& label = labels.item(i);
+        if (label.kind == imaging::Label::Line)
+            lines << QStringLiteral("%1 %2 %3").arg(label.left).arg(label.top).arg(label.height);
+    }
+    return lines.join(QLatin1Char(';'));
 }
 
 void setNumberCaption(const Controls& c) {

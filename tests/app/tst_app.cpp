@@ -12,6 +12,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -21,6 +23,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeWidgetItem>
 #include <QWindow>
 
@@ -146,6 +149,55 @@ private Q_SLOTS:
         QCOMPARE(messages.count(), 0);
     }
 
+    // A 30-digit number is elided in the middle within the fixed column and
+    // shows whole in its tooltip; a short one stays as it is and the list's
+    // own tooltip (the keys) shows.
+    void longNumbersElided() {
+        TestWorkspace ws;
+        ws.mkpath("/Messungen/Messung/Original");
+        const QString tag = QStringLiteral("276000912345678901234567890123");
+        fixtures::writeDicom(ws.path("/Messungen/Messung/Original/a.dcm"),
+                             fixtures::DicomSpec{tag});
+        fixtures::writeDicom(ws.path("/Messungen/Messung/Original/b.dcm"),
+                             fixtures::DicomSpec{"17"});
+        MessageRecorder messages;
+        frmMain w;
+        QVERIFY(w.Form_Load());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.cboDone->setCurrentIndex(w.cboDone->findText(QStringLiteral("- Aktuelle Messung -")));
+        Q_EMIT w.cboDone->activated(w.cboDone->currentIndex());
+        QCOMPARE(w.lvwList->topLevelItemCount(), 2);
+        QTreeWidgetItem* longRow = w.lvwList->topLevelItem(1);
+        QTreeWidgetItem* shortRow = w.lvwList->topLevelItem(0);
+        QCOMPARE(longRow->text(0), tag);
+
+        const QString shown = w.lvwList->shownText(longRow, 0);
+        // Both ends of the number around one ellipsis ("27…23" in the
+        // design's font): the first digits and the last.
+        const qsizetype cut = shown.indexOf(QChar(0x2026));
+        const qsizetype tail = shown.size() - cut - 1;
+        QVERIFY2(cut > 0, qPrintable(shown));
+        QVERIFY2(tail > 0, qPrintable(shown));
+        QCOMPARE(shown.left(cut), tag.left(cut));
+        QCOMPARE(shown.right(tail), tag.right(tail));
+        QVERIFY(QFontMetrics(w.lvwList->font()).horizontalAdvance(shown) <
+                w.lvwList->columnWidth(0));
+        QCOMPARE(w.lvwList->columnWidth(0), 100);
+        QCOMPARE(w.lvwList->shownText(shortRow, 0), QStringLiteral("17"));
+
+        const auto tipAt = [&](QTreeWidgetItem* row) {
+            QToolTip::hideText();
+            const QPoint at = w.lvwList->visualItemRect(row).center();
+            QHelpEvent help(QEvent::ToolTip, at, w.lvwList->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(w.lvwList->viewport(), &help);
+            return QToolTip::text();
+        };
+        QCOMPARE(tipAt(longRow), tag);
+        QCOMPARE(tipAt(shortRow), w.lvwList->toolTip());
+        QCOMPARE(messages.count(), 0);
+    }
+
     void freshWorkspace() {
         TestWorkspace ws;
         MessageRecorder messages;
@@ -216,6 +268,30 @@ private Q_SLOTS:
         modGlobal::MsgBox(new QPushButton(&w), QStringLiteral("Test"), Icon::Information);
         QCOMPARE(parent, &w);
         QCOMPARE(modality, Qt::WindowModal);
+    }
+
+    // The real unsaved question: German buttons, "Abbrechen" the default,
+    // Escape answers it as "Abbrechen".
+    void unsavedQuestionBox() {
+        QWidget w;
+        w.show();
+        QStringList buttons;
+        QString defaultButton;
+        QTimer::singleShot(0, &w, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                for (const QAbstractButton* button : box->buttons())
+                    buttons << button->text();
+                defaultButton = box->defaultButton()->text();
+                QTest::keyClick(box, Qt::Key_Escape);
+            }
+        });
+        QCOMPARE(modGlobal::MsgBox(&w, QStringLiteral("Frage"), Icon::Question,
+                                   modGlobal::Buttons::SaveDiscardCancel,
+                                   modGlobal::Answer::Cancel),
+                 modGlobal::Answer::Cancel);
+        buttons.sort();
+        QCOMPARE(buttons, (QStringList{"&Speichern", "&Verwerfen", "Abbrechen"}));
+        QCOMPARE(defaultButton, QStringLiteral("Abbrechen"));
     }
 
     // Beside the executable unless that folder holds no workspace and cannot be written.

@@ -77,8 +77,19 @@ private Q_SLOTS:
     void refusedArchiveChangesNothing_data();
     void refusedArchiveChangesNothing();
     void wholeDay();
+    void keysShowAndSaveAndGoOn();
+    void keyboardSelectionNeverSavesAnotherImage();
+    void unsavedMeasurementsAskFirst_data();
+    void unsavedMeasurementsAskFirst();
+    void nothingUnsavedAsksNothing();
+    void failedSaveStays();
+    void progressFollowsTheFolder();
 
 private:
+    // A window on a current measurement of images with these numbers (files
+    // "<number>.dcm", 400 x 400, 0.2 mm, 5 December 2026), shown and active,
+    // the folder chosen.
+    void openDay(frmMain& w, TestWorkspace& ws, const QStringList& numbers);
     void choose(frmMain& w, const QString& entry);
     void clickRow(frmMain& w, const QString& number, Qt::MouseButton button = Qt::LeftButton);
     void clickFileRow(frmMain& w, const QString& path);
@@ -422,8 +433,11 @@ void tst_workday::refusedArchiveChangesNothing() {
     setStartLine(w, 100);
     clickImage(w, 40, 250);
 
+    // Past the question on the unsaved measurement, the archive refuses.
+    messages.setAnswerFor(modGlobal::Buttons::SaveDiscardCancel, modGlobal::Answer::Discard);
     QTest::mouseClick(w.cmdCloseStudy, Qt::LeftButton);
-    QCOMPARE(messages.count(), 1);
+    QCOMPARE(messages.count(), 2);
+    QCOMPARE(messages.last().buttons, modGlobal::Buttons::Ok); // the refusal
     QCOMPARE(w.dvIMG->tag(), QStringLiteral("ORIGINAL"));
     QVERIFY(w.cmdSave->isEnabled());
     QVERIFY(w.cmdDelete->isEnabled());
@@ -550,6 +564,276 @@ void tst_workday::wholeDay() {
     QCOMPARE(unmeasured.size(), imagesAtStart);
     // Only the confirmation was asked; nothing failed.
     QCOMPARE(messages.count(), 1);
+}
+
+void tst_workday::openDay(frmMain& w, TestWorkspace& ws, const QStringList& numbers) {
+    ws.mkpath("/Messungen/Messung/Original");
+    for (const QString& number : numbers)
+        fixtures::writeDicom(ws.path("/Messungen/Messung/Original/" + number + ".dcm"),
+                             fixtures::DicomSpec{number, {}, "0.2\\0.2", "20261205", 400, 400});
+    QVERIFY(w.Form_Load());
+    w.show();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    choose(w, "- Aktuelle Messung -");
+    QCOMPARE(w.lvwList->topLevelItemCount(), numbers.size());
+}
+
+// F8 / F7 show the next / previous row's image as a left click would, F9
+// saves and goes on to the next row without a measured copy; at either end
+// the keys stay and say so.
+void tst_workday::keysShowAndSaveAndGoOn() {
+    TestWorkspace ws;
+    MessageRecorder messages;
+    frmMain w;
+    QStringList numbers;
+    for (int i = 1; i <= 12; ++i)
+        numbers << QString::number(i);
+    ws.mkpath("/Messungen/Messung/Gemessen");
+    fixtures::writeDicom(ws.path("/Messungen/Messung/Gemessen/3.dcm"), fixtures::DicomSpec{"3"});
+    openDay(w, ws, numbers);
+    QCOMPARE(rowFor(w.lvwList, "3")->text(1), QStringLiteral("X"));
+    QTest::keyClick(&w, Qt::Key_F8); // no row chosen yet: the first
+    QCOMPARE(w.lvwList->currentItem(), rowFor(w.lvwList, "1"));
+    QCOMPARE(w.session.shownFile, ws.path("/Messungen/Messung/Original/1.dcm"));
+    QCOMPARE(w.dvIMG->tag(), QStringLiteral("ORIGINAL"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kalvara | 1  (0.2)"));
+    QVERIFY(w.cmdSave->isEnabled());
+    QTest::keyClick(&w, Qt::Key_F8);
+    QCOMPARE(w.txtEdit->text(), QStringLiteral("2"));
+    QTest::keyClick(&w, Qt::Key_F7);
+    QCOMPARE(w.txtEdit->text(), QStringLiteral("1"));
+    // Shift, held for the loupe, does not stop the keys.
+    QTest::keyClick(&w, Qt::Key_F8, Qt::ShiftModifier);
+    QCOMPARE(w.txtEdit->text(), QStringLiteral("2"));
+    QTest::keyClick(&w, Qt::Key_F7, Qt::ShiftModifier);
+    QCOMPARE(w.txtEdit->text(), QStringLiteral("1"));
+    QTest::keyClick(&w, Qt::Key_F7);
+    QCOMPARE(w.txtEdit->text(), QStringLiteral("1"));
+    QCOMPARE(w.lblKeys->text(), QStringLiteral("Das erste Bild der Liste."));
+
+    // Whatever has the focus: the number box while renumbering is on.
+    QTest::mouseClick(w.chkEdit, Qt::LeftButton);
+    w.txtEdit->setFocus();
+    QTest::keyClick(w.txtEdit, Qt::Key_F8);
+    QCOMPARE(w.session.shownFile, ws.path("/Messungen/Messung/Original/2.dcm"));
+    QTest::keyClick(w.txtEdit, Qt::Key_F7);
+    QCOMPARE(w.session.shownFile, ws.path("/Messungen/Messung/Original/1.dcm"));
+
+    // F9: 1 saved with its length, on to 2; 2 saved, on past the measured 3 to 4.
+    setStartLine(w, 100);
+    clickImage(w, 40, 250);
+    QTest::keyClick(&w, Qt::Key_F9);
+    QCOMPARE(imaging::readHeader(ws.path("/Messungen/Messung/Gemessen/1.dcm"))
+                 .attribute(0x0020, 0x4000)
+                 .value(),
+             QStringLiteral("Messwerte ab Startlinie 100: 30 mm"));
+    QCOMPARE(rowFor(w.lvwList, "1")->text(1), QStringLiteral("X"));
+    QCOMPARE(w.txtEdit->text(), QStringLiteral("2"));
+    QTest::keyClick(&w, Qt::Key_F9);
+    QVERIFY(QFileInfo::exists(ws.path("/Messungen/Messung/Gemessen/2.dcm")));
+    QCOMPARE(w.txtEdit->text(), QStringLiteral("4"));
+    QCOMPARE(w.lvwList->currentItem(), rowFor(w.lvwList, "4"));
+    QVERIFY(w.cmdSave->isEnabled());
+
+    // On to the last row, which the list scrolls into view.
+    for (int i = 0; i < 8; ++i)
+        QTest::keyClick(&w, Qt::Key_F8);
+    QTreeWidgetItem* last = rowFor(w.lvwList, "12");
+    QCOMPARE(w.lvwList->currentItem(), last);
+    QVERIFY(w.lvwList->viewport()->rect().contains(w.lvwList->visualItemRect(last)));
+    QTest::keyClick(&w, Qt::Key_F8);
+    QCOMPARE(w.lblKeys->text(), QStringLiteral("Das letzte Bild der Liste."));
+    QTest::keyClick(&w, Qt::Key_F9); // saves 12; none unmeasured after it: stays
+    QVERIFY(QFileInfo::exists(ws.path("/Messungen/Messung/Gemessen/12.dcm")));
+    QCOMPARE(w.session.shownFile, ws.path("/Messungen/Messung/Original/12.dcm"));
+    QCOMPARE(w.lblKeys->text(), QStringLiteral("Nach Nr. 12 kein ungemessenes Bild mehr."));
+    QCOMPARE(messages.count(), 0);
+}
+
+// The selection moved by keyboard away from the shown image switches its
+// commands off, so Enter saves nothing; back on its row, Enter saves it.
+void tst_workday::keyboardSelectionNeverSavesAnotherImage() {
+    TestWorkspace ws;
+    MessageRecorder messages;
+    frmMain w;
+    openDay(w, ws, {"1", "2"});
+    clickRow(w, "1");
+    setStartLine(w, 100);
+    clickImage(w, 40, 250);
+    w.lvwList->setFocus();
+    QTest::keyClick(w.lvwList, Qt::Key_Down);
+    QCOMPARE(w.lvwList->currentItem(), rowFor(w.lvwList, "2"));
+    QVERIFY(!w.cmdSave->isEnabled());
+    QVERIFY(!w.cmdDelete->isEnabled());
+    QVERIFY(!w.chkEdit->isEnabled());
+    QTest::keyClick(w.lvwList, Qt::Key_Return);
+    QCOMPARE(ws.fileNames("/Messungen/Messung/Gemessen"), QStringList());
+    QTest::keyClick(w.lvwList, Qt::Key_Up);
+    QVERIFY(w.cmdSave->isEnabled());
+    QTest::keyClick(w.lvwList, Qt::Key_Return);
+    QCOMPARE(ws.fileNames("/Messungen/Messung/Gemessen"), QStringList{"1.dcm"});
+    QCOMPARE(rowFor(w.lvwList, "2")->text(1), QStringLiteral("-"));
+    QCOMPARE(messages.count(), 0);
+}
+
+void tst_workday::unsavedMeasurementsAskFirst_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("answer");
+    const QList<std::pair<const char*, modGlobal::Answer>> answers = {
+        {"Abbrechen", modGlobal::Answer::Cancel},
+        {"Verwerfen", modGlobal::Answer::Discard},
+        {"Speichern", modGlobal::Answer::Save}};
+    for (const char* path :
+         {"left click", "right click", "F8", "folder", "Externe Bilder", "archive", "close"})
+        for (const auto& [name, answer] : answers)
+            QTest::addRow("%s, %s", path, name) << QString::fromLatin1(path) << int(answer);
+}
+
+// Every way of leaving an image with unsaved measurements asks first; each
+// answer does what it says.
+void tst_workday::unsavedMeasurementsAskFirst() {
+    QFETCH(QString, path);
+    QFETCH(int, answer);
+    TestWorkspace ws;
+    MessageRecorder messages;
+    messages.setAnswerFor(modGlobal::Buttons::SaveDiscardCancel, modGlobal::Answer(answer));
+    frmMain w;
+    ws.mkpath("/Messungen/Messung_2026.12.01/Original");
+    openDay(w, ws, {"1", "2"});
+    const QString first = ws.path("/Messungen/Messung/Original/1.dcm");
+    clickRow(w, "1");
+    setStartLine(w, 100);
+    clickImage(w, 40, 250);
+    clickImage(w, 40, 300);
+    const QString chosenBefore = w.cboDone->currentText();
+
+    // What leaving means on each path.
+    std::function<bool()> left = [&] { return w.session.shownFile != first; };
+    if (path == "left click" || path == "right click") {
+        QTreeWidgetItem* row = rowFor(w.lvwList, "2");
+        QTest::mouseClick(w.lvwList->viewport(),
+                          path == "left click" ? Qt::LeftButton : Qt::RightButton, {},
+                          w.lvwList->visualItemRect(row).center());
+    } else if (path == "F8") {
+        QTest::keyClick(&w, Qt::Key_F8);
+    } else if (path == "folder") {
+        choose(w, "2026.12.01");
+    } else if (path == "Externe Bilder") { // NoDCM is empty: the import says so
+        choose(w, "- Externe Bilder -");
+        left = [&] {
+            return messages.last().text ==
+                   QStringLiteral("Es befinden sich keine externen Bilder im Verzeichnis.");
+        };
+    } else if (path == "archive") {
+        QTest::mouseClick(w.cmdCloseStudy, Qt::LeftButton);
+        left = [&] { return !QFileInfo::exists(ws.path("/Messungen/Messung")); };
+    } else {
+        w.close();
+        left = [&] { return !w.isVisible(); };
+    }
+
+    QVERIFY(messages.count() > 0);
+    const modGlobal::Message& question = messages.messages().first();
+    QCOMPARE(question.text, QStringLiteral("Die Messwerte von Nummer 1 sind nicht gespeichert."
+                                           "\r\n\r\nSollen sie gespeichert werden?"));
+    QCOMPARE(question.buttons, modGlobal::Buttons::SaveDiscardCancel);
+    QCOMPARE(question.defaultButton, modGlobal::Answer::Cancel);
+    QCOMPARE(question.icon, modGlobal::Icon::Question);
+    const QString copy = QStringLiteral("/Gemessen/1.dcm");
+    const bool saved = QFileInfo::exists(ws.path("/Messungen/Messung") + copy) ||
+                       QFileInfo::exists(ws.path("/Messungen/Messung_2026.12.05") + copy);
+    QCOMPARE(saved, answer == int(modGlobal::Answer::Save));
+    QCOMPARE(left(), answer != int(modGlobal::Answer::Cancel));
+    if (answer == int(modGlobal::Answer::Cancel)) {
+        QCOMPARE(messages.count(), 1);
+        QCOMPARE(w.dvIMG->images().item(1).labels().count(), 4);
+        QCOMPARE(w.lvwList->currentItem(), rowFor(w.lvwList, "1"));
+        QVERIFY(w.cmdSave->isEnabled());
+        QCOMPARE(w.cboDone->currentText(), chosenBefore);
+        QVERIFY(w.isVisible());
+    }
+}
+
+// Nothing is asked for an image shown and left alone, after a save, or after
+// a measurement taken away and drawn again as it was saved.
+void tst_workday::nothingUnsavedAsksNothing() {
+    TestWorkspace ws;
+    MessageRecorder messages;
+    frmMain w;
+    openDay(w, ws, {"1", "2"});
+    clickRow(w, "1");
+    clickRow(w, "2");
+    setStartLine(w, 100);
+    clickImage(w, 40, 250);
+    QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+    clickRow(w, "1");
+    clickRow(w, "2");
+    clickImage(w, 40, 250);
+    QTest::keyClick(&w, Qt::Key_Return);
+    clickImage(w, 40, 250, Qt::RightButton);
+    clickImage(w, 40, 250);
+    QTest::keyClick(&w, Qt::Key_F7);
+    QCOMPARE(w.txtEdit->text(), QStringLiteral("1"));
+    QCOMPARE(messages.count(), 0);
+    // Taken away without drawing again: the saved state differs.
+    QTest::keyClick(&w, Qt::Key_F8);
+    clickImage(w, 40, 250);
+    QTest::keyClick(&w, Qt::Key_Return);
+    clickImage(w, 40, 250, Qt::RightButton);
+    QTest::keyClick(&w, Qt::Key_F7);
+    QCOMPARE(messages.count(), 1);
+}
+
+// "Speichern" goes on only when the save succeeded: with Gemessen blocked by
+// a file the failure is reported and the image stays with its measurements.
+void tst_workday::failedSaveStays() {
+    TestWorkspace ws;
+    MessageRecorder messages;
+    messages.setAnswerFor(modGlobal::Buttons::SaveDiscardCancel, modGlobal::Answer::Save);
+    frmMain w;
+    openDay(w, ws, {"1", "2"});
+    writeFile(ws.path("/Messungen/Messung/Gemessen"));
+    clickRow(w, "1");
+    setStartLine(w, 100);
+    clickImage(w, 40, 250);
+    QTest::keyClick(&w, Qt::Key_F8);
+    QCOMPARE(messages.count(), 2);
+    QCOMPARE(messages.last().icon, modGlobal::Icon::Critical);
+    QCOMPARE(w.session.shownFile, ws.path("/Messungen/Messung/Original/1.dcm"));
+    QCOMPARE(w.dvIMG->images().item(1).labels().count(), 2);
+    QCOMPARE(w.lvwList->currentItem(), rowFor(w.lvwList, "1"));
+}
+
+// "x von y gemessen" follows loading, saving, renumbering and deleting;
+// measured rows are tinted.
+void tst_workday::progressFollowsTheFolder() {
+    TestWorkspace ws;
+    MessageRecorder messages(modGlobal::Answer::Yes);
+    frmMain w;
+    ws.mkpath("/Messungen/Messung/Gemessen");
+    fixtures::writeDicom(ws.path("/Messungen/Messung/Gemessen/2.dcm"), fixtures::DicomSpec{"2"});
+    openDay(w, ws, {"1", "2", "3"});
+    QTRY_COMPARE(w.lblProgress->text(), QStringLiteral("1 von 3 gemessen"));
+    // The measured row's cell beside its number shows the tint, another not.
+    const QImage list = w.lvwList->viewport()->grab().toImage();
+    const auto besideNumber = [&](const QString& number) {
+        const QRect cell = w.lvwList->visualItemRect(rowFor(w.lvwList, number));
+        return list.pixelColor(w.lvwList->columnWidth(0) - 3, cell.center().y());
+    };
+    QCOMPARE(besideNumber("2"), QColor(208, 240, 208));
+    QCOMPARE(besideNumber("3"), QColor(Qt::white));
+    clickRow(w, "1");
+    QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+    QTRY_COMPARE(w.lblProgress->text(), QStringLiteral("2 von 3 gemessen"));
+    // The copy keeps the old number: the renumbered row has none.
+    QTest::mouseClick(w.chkEdit, Qt::LeftButton);
+    w.txtEdit->setText(QStringLiteral("7"));
+    QTest::mouseClick(w.cmdEdit, Qt::LeftButton);
+    QTRY_COMPARE(w.lblProgress->text(), QStringLiteral("1 von 3 gemessen"));
+    clickRow(w, "2");
+    QTest::mouseClick(w.cmdDelete, Qt::LeftButton);
+    QTRY_COMPARE(w.lblProgress->text(), QStringLiteral("0 von 2 gemessen"));
 }
 
 QTEST_MAIN(tst_workday)

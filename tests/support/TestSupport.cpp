@@ -19,7 +19,8 @@
 MessageRecorder::MessageRecorder(modGlobal::Answer answer) : m_answer(answer) {
     m_previous = modGlobal::setMessageHandler([this](const modGlobal::Message& m) {
         m_messages.append(m);
-        return m_answer;
+        const auto special = m_answers.find(m.buttons);
+        return special != m_answers.end() ? special->second : m_answer;
     });
 }
 

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <map>
 
 // Answers message boxes in tests and keeps what they said.
 class MessageRecorder {
@@ -18,6 +19,10 @@ public:
     MessageRecorder& operator=(const MessageRecorder&) = delete;
 
     void setAnswer(modGlobal::Answer answer) { m_answer = answer; }
+    // Messages with these buttons get answer instead of the general one.
+    void setAnswerFor(modGlobal::Buttons buttons, modGlobal::Answer answer) {
+        m_answers[buttons] = answer;
+    }
     const QList<modGlobal::Message>& messages() const { return m_messages; }
     int count() const { return static_cast<int>(m_messages.size()); }
     const modGlobal::Message& last() const { return m_messages.last(); }
@@ -25,6 +30,7 @@ public:
 
 private:
     modGlobal::Answer m_answer;
+    std::map<modGlobal::Buttons, modGlobal::Answer> m_answers;
     QList<modGlobal::Message> m_messages;
     modGlobal::MessageHandler m_previous;
 };

@@ -17,7 +17,8 @@ bool isEmptyWorkspace(const QString& root);
 
 // Fills an empty workspace; returns false and touches nothing when it is not
 // empty. Throws imaging::ImagingError or modGlobal::FileSystemError on a
-// failed write.
-bool fillWorkspace(const QString& root, const QDate& studyDate);
+// failed write. cows > 0 gives that many images, numbered from 2001 on,
+// instead of the five of the small demo day.
+bool fillWorkspace(const QString& root, const QDate& studyDate, int cows = 0);
 
 } // namespace demo

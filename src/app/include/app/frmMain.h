@@ -64,18 +64,47 @@ public:
     QPushButton* cmdCloseStudy = nullptr;
     // The lengths measured on the shown image, below the commands.
     QLabel* lblValues = nullptr;
+    // "12 von 40 gemessen" for the current folder, above the list.
+    QLabel* lblProgress = nullptr;
+    // The keys of the day's work, or what the last key found, above cmdSave.
+    QLabel* lblKeys = nullptr;
+
+    // The keys: previous and next row's image, save and show the next
+    // unmeasured one. Function keys, so that neither the list's own keys
+    // (arrows, pages, Home/End, letters) nor Enter, Tab or typing collide.
+    static constexpr Qt::Key kPreviousKey = Qt::Key_F7;
+    static constexpr Qt::Key kNextKey = Qt::Key_F8;
+    static constexpr Qt::Key kSaveAndNextKey = Qt::Key_F9;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createControls();
     void wireHandlers();
+    // The day's controls: progress and keys.
+    void createDayControls();
+    void wireDayKeys();
+    // Shows the image of the row step rows from the current one.
+    void showNeighbour(int step);
+    // Saves as cmdSave does, then shows the next row without a measured copy.
+    void saveAndShowNext();
+    // What the keys found, in lblKeys; an empty text brings the keys back.
+    void showKeyStatus(const QString& text);
+    // Asks before a folder choice leaves the shown image; on "Abbrechen" the
+    // selector shows its entry from before the choice again.
+    bool leaveForFolderChoice();
     // A slot that runs handler on the session and the controls.
     std::function<void()> run(void (*handler)(session::Session&, const session::Controls&));
     // The outer size the layout was last made for.
     QSize m_laidOutFor;
+    // cboDone's index and the one before it, and whether it changed since
+    // the last choice, so that a cancelled choice can be put back.
+    int m_folderIndex = -1;
+    int m_folderIndexBefore = -1;
+    bool m_folderIndexChanged = false;
 };

@@ -32,6 +32,9 @@ struct Session {
     // The file the viewer's unmeasured image was read from; empty while the
     // viewer shows nothing the image commands may act on.
     QString shownFile;
+    // The measurements of the shown file as last saved, or none when it has
+    // not been saved since it was shown; in the form viewer::state gives them.
+    QString savedMeasurements;
     // The newest list load started; a load that finds a newer one stops.
     quint64 loadGeneration = 0;
     // A list load is under way and has hidden the list.

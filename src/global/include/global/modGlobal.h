@@ -95,8 +95,10 @@ QWidget* lockedWindow();
 // ---------------------------------------------------------------- messages
 
 enum class Icon { None, Information, Question, Warning, Critical };
-enum class Buttons { Ok, YesNo };
-enum class Answer { Ok, Yes, No };
+// SaveDiscardCancel: "Speichern", "Verwerfen", "Abbrechen"; closing the box
+// answers Cancel.
+enum class Buttons { Ok, YesNo, SaveDiscardCancel };
+enum class Answer { Ok, Yes, No, Save, Discard, Cancel };
 
 struct Message {
     // The window that raised the message: the box is centred on it and modal

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QColor>
 #include <QList>
 #include <QString>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <functional>
@@ -13,10 +15,27 @@ namespace imagelist {
 // is on, setting any of the three re-sorts the rows by the key column's text.
 // The sort is stable and compares texts code unit by code unit, so rows with
 // equal texts keep their order. Every cell can carry a Tag text.
+//
+// Rows whose second column reads "X" (the image has a measured copy) are
+// tinted; a first-column text wider than its column is elided in the middle
+// and shown whole in a tooltip. Both happen while painting, for the rows in
+// sight only.
 class ListView : public QTreeWidget {
     Q_OBJECT
 public:
     explicit ListView(QWidget* parent = nullptr);
+    ~ListView() override;
+
+    // The mark of a row whose image has a measured copy, and its tint.
+    static inline const QString kMeasuredMark = QStringLiteral("X");
+    static inline const QColor kMeasuredTint = QColor(208, 240, 208);
+    static bool isMeasured(const QTreeWidgetItem* row) { return row->text(1) == kMeasuredMark; }
+    // Rows with a measured copy and all rows, as last counted.
+    int measuredCount() const { return m_measured; }
+    int rowCount() const { return m_rows; }
+
+    // A cell's text as the list draws it now (elided when too wide).
+    QString shownText(const QTreeWidgetItem* row, int column) const;
 
     int sortKey() const { return m_sortKey; }
     void setSortKey(int column);
@@ -38,8 +57,18 @@ public:
     // every row of a long list cheap.
     void rearrangeRows(const std::function<void(QList<QTreeWidgetItem*>& rows)>& edit);
 
+Q_SIGNALS:
+    // The rows were counted anew after a change; emitted once for a burst of
+    // changes (a load, a sort), when events run next.
+    void countsChanged(int measured, int rows);
+
 private:
     void sortRows();
+    void countRows();
+
+    QTimer m_recount;
+    int m_measured = 0;
+    int m_rows = 0;
 
     int m_sortKey = 0;
     bool m_sorted = false;

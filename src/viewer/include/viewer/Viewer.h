@@ -32,6 +32,24 @@ using session::Session;
 // anything else its measured copy.
 void lvwList_MouseUp(Session& s, const Controls& c, int button);
 
+// The list's selection moved (mouse press, keyboard, code): the image
+// commands are enabled exactly while the viewer shows the selected row's
+// unmeasured image, so Enter never saves an image other than that row's.
+void lvwList_SelectionChanged(Session& s, const Controls& c);
+
+// The row step rows from the list's current one (+1 the next, -1 the
+// previous); without a current row the first or the last. nullptr past
+// either end.
+QTreeWidgetItem* neighbourRow(const Controls& c, int step);
+
+// The first row below the current one (from the top without a current row)
+// that has no measured copy; nullptr when there is none.
+QTreeWidgetItem* nextUnmeasuredRow(const Controls& c);
+
+// Shows row's unmeasured image exactly as a left click on it does, with the
+// row selected and scrolled into view.
+void showRow(Session& s, const Controls& c, QTreeWidgetItem* row);
+
 // Disables cmdSave, cmdDelete and chkEdit, switches renumbering off and
 // empties the viewer Tag and the session's shown file. The window calls it
 // whenever the viewer may show something other than the unmeasured image of
@@ -92,6 +110,20 @@ QString measurementText(double length, const QString& unit, const QLocale& local
 // Writes the measured copy into Gemessen, marks the row and enters the
 // measurements into the folder's record.
 void cmdSave_Click(Session& s, const Controls& c);
+
+// Saves as cmdSave_Click does; true when the measured copy was written.
+bool saveShownImage(Session& s, const Controls& c);
+
+// True when the viewer shows a row's unmeasured image whose measurements
+// differ from those last saved or, not saved since it was shown, has any.
+bool hasUnsavedMeasurements(const Session& s, const Controls& c);
+
+// Asked before the shown image is left (another row, a folder, archiving,
+// closing). With unsaved measurements the operator chooses: "Speichern"
+// saves as cmdSave does, "Verwerfen" drops them, "Abbrechen" (the default)
+// stays and puts the selection back on the shown image's row. True when the
+// caller may go on: nothing unsaved, saved, or dropped.
+bool confirmLeaving(Session& s, const Controls& c);
 
 // True when name can be used as one file-name component on every system the
 // workspace may move to: no path separator, no drive colon, none of
