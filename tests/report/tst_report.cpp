@@ -1,0 +1,208 @@
+// The day's report: its figures from the record and the measured copies.
+#include "DicomFixtures.h"
+#include "TestSupport.h"
+#include "imaging/Imaging.h"
+#include "record/Record.h"
+#include "report/Day.h"
+#include "report/Statistics.h"
+
+#include <QtTest>
+
+using report::LengthGroup;
+
+namespace {
+
+const QByteArray kHeader = "\xEF\xBB\xBFKuhnummer;Bild-UID;Studiendatum;Gespeichert;Startlinie;"
+                           "Einheit;Länge 1;Länge 2\r\n";
+
+// A measurement folder with images 1.1, 1.2 … in Original; spacing "" for
+// images without Pixel Spacing.
+struct Folder {
+    QTemporaryDir dir;
+    QString path() const { return dir.path(); }
+    QString original(const QString& uid) const { return path() + "/Original/" + uid + ".dcm"; }
+
+    void image(const QString& number, const QString& uid, const QString& spacing = {}) const {
+        QDir().mkpath(path() + "/Original");
+        fixtures::writeDicom(original(uid),
+                             {.patientId = number, .sopInstanceUid = uid, .pixelSpacing = spacing});
+    }
+    // The measured copy of an image as saving makes it, with its values line.
+    void copy(const QString& number, const QString& uid, const QString& valuesLine) const {
+        QDir().mkpath(path() + "/Gemessen");
+        imaging::ImageCollection images;
+        images.readFile(original(uid));
+        imaging::Image copy = images.item(1).saveImage(true, record::kMeasuredCopyDerivation);
+        copy.addAttribute(0x0020, 0x4000, valuesLine);
+        copy.write(path() + "/Gemessen/" + number + ".dcm", true);
+    }
+    void record(const QByteArray& rows) const {
+        writeFile(record::recordFile(path()), kHeader + rows);
+    }
+};
+
+const LengthGroup* group(const QList<LengthGroup>& groups, int column, const QString& unit,
+                         const QString& calibration) {
+    for (const LengthGroup& g : groups)
+        if (g.column == column && g.unit == unit && g.calibration == calibration)
+            return &g;
+    return nullptr;
+}
+
+} // namespace
+
+class tst_Report : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { imaging::initialise(); }
+
+    void figuresOfSeveralValues() {
+        // 30, 32, 34, 40: mean 136 / 4 = 34; squares 16 + 4 + 0 + 36 = 56,
+        // sd = sqrt(56 / 3); median (32 + 34) / 2.
+        const report::Statistics s = report::statistics({34.0, 30.0, 40.0, 32.0});
+        QCOMPARE(s.count, 4);
+        QCOMPARE(s.mean, 34.0);
+        QVERIFY(s.deviation.has_value());
+        QCOMPARE(*s.deviation, 4.320493798938574);
+        QCOMPARE(s.minimum, 30.0);
+        QCOMPARE(s.median, 33.0);
+        QCOMPARE(s.maximum, 40.0);
+        // An odd count has its middle value as median.
+        QCOMPARE(report::statistics({5.0, 1.0, 3.0}).median, 3.0);
+        QCOMPARE(report::formatNumber(*s.deviation, 2), QStringLiteral("4,32"));
+    }
+
+    void aSingleCowHasNoDeviation() {
+        const report::Statistics s = report::statistics({31.5});
+        QCOMPARE(s.count, 1);
+        QVERIFY(!s.deviation.has_value());
+        QCOMPARE(s.mean, 31.5);
+        QCOMPARE(s.median, 31.5);
+    }
+
+    void histogramCountsEveryValueOnce() {
+        // Four values: ceil(log2 4) + 1 = 3 bins of width 10 / 3 over 30 … 40.
+        const report::Histogram h = report::histogram({30.0, 32.0, 34.0, 40.0});
+        QCOMPARE(h.counts, (QList<int>{2, 1, 1}));
+        QCOMPARE(h.edges.size(), 4);
+        QCOMPARE(h.edges.last(), 40.0);
+        // Equal values: one bin.
+        QCOMPARE(report::histogram({7.0, 7.0}).counts, QList<int>{2});
+    }
+
+    void anEmptyFolderHasNoFigures() {
+        Folder folder;
+        const report::Day day = report::readDay(folder.path());
+        QCOMPARE(day.images, 0);
+        QVERIFY(day.animals.isEmpty());
+        QVERIFY(day.problems.isEmpty());
+        QVERIFY(report::lengthGroups(day).isEmpty());
+    }
+
+    void unitsAndCalibrationsAreNeverAveragedTogether() {
+        Folder folder;
+        folder.image("1", "1.1", "0.2\\0.2");
+        folder.image("2", "1.2", "0.2\\0.2");
+        folder.image("3", "1.3", "0.25\\0.25");
+        folder.image("4", "1.4");
+        folder.copy("1", "1.1", "Messwerte ab Startlinie 10: 30 mm");
+        folder.copy("2", "1.2", "Messwerte ab Startlinie 10: 31 mm");
+        folder.copy("3", "1.3", "Messwerte ab Startlinie 10: 40 mm");
+        // The start line does not part groups; the unit and the pixel spacing do.
+        folder.record("1;1.1;05.12.2026;05.12.2026 09:00:00;10;mm;30;\r\n"
+                      "2;1.2;05.12.2026;05.12.2026 09:01:00;20;mm;31;\r\n"
+                      "3;1.3;05.12.2026;05.12.2026 09:02:00;10;mm;40;\r\n"
+                      "4;1.4;05.12.2026;05.12.2026 09:03:00;10;px;120;\r\n"
+                      "5;1.5;05.12.2026;05.12.2026 09:04:00;10;cm;3;\r\n");
+        const report::Day day = report::readDay(folder.path());
+        QCOMPARE(day.images, 4);
+        QCOMPARE(day.animals.size(), 5);
+        QCOMPARE(day.copies(), 3);
+        const QList<LengthGroup> groups = report::lengthGroups(day);
+        QCOMPARE(groups.size(), 4);
+        const LengthGroup* fine = group(groups, 1, "mm", "Pixelabstand 0,2 mm");
+        QVERIFY(fine);
+        QCOMPARE(fine->figures.mean, 30.5);
+        QCOMPARE(*fine->figures.deviation, 0.7071067811865476); // sqrt(0.5 / 1)
+        const LengthGroup* coarse = group(groups, 1, "mm", "Pixelabstand 0,25 mm");
+        QVERIFY(coarse);
+        QCOMPARE(coarse->figures.count, 1);
+        const LengthGroup* pixels = group(groups, 1, "px", "");
+        QVERIFY(pixels);
+        QCOMPARE(pixels->figures.maximum, 120.0);
+        // A unit typed by hand is a group of its own too.
+        const LengthGroup* centimetres = group(groups, 1, "cm", "");
+        QVERIFY(centimetres);
+        QCOMPARE(centimetres->figures.count, 1);
+    }
+
+    void handEditedRowsAreKeptAsFarAsTheyParse() {
+        Folder folder;
+        // Line 2 holds a line break inside quotes, so the next row starts on line 4.
+        folder.record("\"0017\";1.1;05.12.2026;\"05.12.2026\n09:00:00\";100;mm;30,5;abc\r\n"
+                      "'-12;1.2;05.12.2026;05.12.2026 09:01:00;100;mm;29.5;\r\n"
+                      ";;;;;;;\r\n"
+                      "18;1.3;05.12.2026;05.12.2026 09:02:00;100;;31;\r\n"
+                      ";;05.12.2026;;100;mm;33;\r\n");
+        const report::Day day = report::readDay(folder.path());
+        QCOMPARE(day.animals.size(), 3);
+        QCOMPARE(day.animals[0].number, QStringLiteral("0017"));
+        QCOMPARE(day.animals[0].lengths.size(), 1);
+        QCOMPARE(day.animals[0].lengths[0].value, 30.5);
+        QCOMPARE(day.animals[1].number, QStringLiteral("-12"));
+        QCOMPARE(day.animals[1].lengths[0].value, 29.5);
+        QCOMPARE(day.animals[1].savedAt, QDateTime(QDate(2026, 12, 5), QTime(9, 1, 0)));
+        QCOMPARE(day.animals[0].studyDate, QDate(2026, 12, 5));
+        // A blank row is no data; every other fault is listed with its line.
+        QCOMPARE(day.problems.size(), 4);
+        QCOMPARE(day.problems[0].place, QStringLiteral("Zeile 2"));
+        QVERIFY(day.problems[0].reason.contains("Gespeichert"));
+        QCOMPARE(day.problems[1].place, QStringLiteral("Zeile 2"));
+        QVERIFY(day.problems[1].reason.contains("\u201Eabc\u201C"));
+        QCOMPARE(day.problems[2].place, QStringLiteral("Zeile 6"));
+        QVERIFY(day.problems[2].reason.contains("keine Einheit"));
+        QCOMPARE(day.problems[3].place, QStringLiteral("Zeile 7"));
+        // Rows without a copy have an unknown calibration, in a group of their own.
+        const QList<LengthGroup> groups = report::lengthGroups(day);
+        QCOMPARE(groups.size(), 1);
+        QCOMPARE(groups[0].figures.count, 2);
+        QCOMPARE(groups[0].calibration, report::kUnknownCalibration);
+    }
+
+    void copiesStandInForMissingRows() {
+        Folder folder;
+        folder.image("5", "1.5", "0.2\\0.2");
+        folder.image("6", "1.6", "0.2\\0.2");
+        folder.copy("5", "1.5", "Messwerte: 12,5 mm ab Startlinie 100; 8 px ab Startlinie 80");
+        folder.copy("6", "1.6", "kein Messwert");
+        writeFile(folder.path() + "/Gemessen/7.dcm", "no DICOM file at all");
+        const report::Day day = report::readDay(folder.path());
+        QCOMPARE(day.animals.size(), 1);
+        const report::Animal& animal = day.animals[0];
+        QCOMPARE(animal.number, QStringLiteral("5"));
+        QCOMPARE(animal.uid, QStringLiteral("1.5"));
+        QCOMPARE(animal.lengths.size(), 2);
+        QCOMPARE(animal.lengths[0].value, 12.5);
+        QCOMPARE(animal.lengths[0].calibration, QStringLiteral("Pixelabstand 0,2 mm"));
+        QCOMPARE(animal.lengths[1].column, 2);
+        QCOMPARE(animal.lengths[1].unit, QStringLiteral("px"));
+        QVERIFY(animal.savedAt.isValid());
+        // The file that is no image and the copy without values are listed.
+        QCOMPARE(day.problems.size(), 2);
+        QCOMPARE(day.problems[0].place, QStringLiteral("Gemessen/7.dcm"));
+        QCOMPARE(day.problems[1].place, QStringLiteral("Gemessen/6.dcm"));
+    }
+
+    void aRecordWithoutItsKeyColumnIsListed() {
+        Folder folder;
+        writeFile(record::recordFile(folder.path()), "Nummer;Wert\r\n17;30\r\n");
+        const report::Day day = report::readDay(folder.path());
+        QVERIFY(day.animals.isEmpty());
+        QCOMPARE(day.problems.size(), 1);
+        QCOMPARE(day.problems[0].place, QStringLiteral("Messwerte.csv"));
+    }
+};
+
+QTEST_MAIN(tst_Report)
+#include "tst_report.moc"
