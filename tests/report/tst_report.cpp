@@ -4,8 +4,13 @@
 #include "imaging/Imaging.h"
 #include "record/Record.h"
 #include "report/Day.h"
+#include "report/ReportError.h"
 #include "report/Statistics.h"
+#include "report/Workbook.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 using report::LengthGroup;
@@ -40,6 +45,61 @@ struct Folder {
         writeFile(record::recordFile(path()), kHeader + rows);
     }
 };
+
+// A workbook as openpyxl reads it: per sheet its cells row by row, each as
+// [data type, is a date, value as text], and the number of charts.
+QJsonObject readWorkbook(const QString& path) {
+    static const QString script = QStringLiteral(
+        "import json, sys, openpyxl\n"
+        "book = openpyxl.load_workbook(sys.argv[1])\n"
+        "out = {}\n"
+        "for sheet in book.worksheets:\n"
+        "    rows = [[[c.data_type, c.is_date, '' if c.value is None else str(c.value)]\n"
+        "             for c in row] for row in sheet.iter_rows()]\n"
+        "    out[sheet.title] = {'rows': rows, 'charts': len(sheet._charts)}\n"
+        "print(json.dumps(out))\n");
+    // The first Python that has openpyxl: a Python of its own on the path may lack it.
+    for (const QString& python : {QStringLiteral("python3"), QStringLiteral("/usr/bin/python3")}) {
+        QProcess process;
+        process.start(python, {QStringLiteral("-c"), script, path});
+        if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
+            process.exitCode() == 0)
+            return QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    }
+    return {};
+}
+
+// Cell (row, column) of a sheet read by readWorkbook, 0-based.
+QJsonArray cell(const QJsonObject& book, const QString& sheet, int row, int column) {
+    return book[sheet][QStringLiteral("rows")].toArray()[row].toArray()[column].toArray();
+}
+
+report::Animal animal(const QString& number, const QString& uid, QList<report::Length> lengths) {
+    report::Animal a;
+    a.number = number;
+    a.uid = uid;
+    a.studyDate = QDate(2026, 12, 5);
+    a.studyDateText = QStringLiteral("05.12.2026");
+    a.savedAt = QDateTime(QDate(2026, 12, 5), QTime(9, 30, 15));
+    a.savedAtText = QStringLiteral("05.12.2026 09:30:15");
+    a.lengths = lengths;
+    return a;
+}
+
+// A day of three cows: Länge 1 in mm for all, Länge 2 in mm for one and in
+// px for another.
+report::Day threeCows(const QString& folder) {
+    report::Day day;
+    day.folder = folder;
+    day.images = 4;
+    const QString spacing = QStringLiteral("Pixelabstand 0,2 mm");
+    day.animals = {
+        animal("0017", "1.2.2026",
+               {{1, 30.5, "30,5", "mm", spacing}, {2, 12, "12", "mm", spacing}}),
+        animal("18", "1.2.2027", {{1, 32.5, "32,5", "mm", spacing}, {2, 80, "80", "px", ""}}),
+        animal("=19", "1.2.2028", {{1, 28, "28", "mm", spacing}})};
+    return day;
+}
 
 const LengthGroup* group(const QList<LengthGroup>& groups, int column, const QString& unit,
                          const QString& calibration) {
@@ -201,6 +261,45 @@ private Q_SLOTS:
         QVERIFY(day.animals.isEmpty());
         QCOMPARE(day.problems.size(), 1);
         QCOMPARE(day.problems[0].place, QStringLiteral("Messwerte.csv"));
+    }
+
+    void theWorkbookIsTyped() {
+        QTemporaryDir dir;
+        const report::Day day = threeCows(dir.path());
+        report::writeWorkbook(day, report::workbookPath(day));
+        const QJsonObject book = readWorkbook(dir.path() + "/Messwerte.xlsx");
+        QCOMPARE(book.keys(), (QStringList{"Messwerte", "Statistik"}));
+        // Cow numbers and UIDs stay text, a formula-like number too.
+        QCOMPARE(cell(book, "Messwerte", 1, 0), (QJsonArray{"s", false, "0017"}));
+        QCOMPARE(cell(book, "Messwerte", 1, 1), (QJsonArray{"s", false, "1.2.2026"}));
+        QCOMPARE(cell(book, "Messwerte", 3, 0), (QJsonArray{"s", false, "=19"}));
+        // Study date and save time are dates.
+        QCOMPARE(cell(book, "Messwerte", 1, 2), (QJsonArray{"d", true, "2026-12-05 00:00:00"}));
+        QCOMPARE(cell(book, "Messwerte", 1, 3), (QJsonArray{"d", true, "2026-12-05 09:30:15"}));
+        // Lengths are numbers, their unit in the header; each unit has its column.
+        QCOMPARE(cell(book, "Messwerte", 0, 5), (QJsonArray{"s", false, "Länge 1 (mm)"}));
+        QCOMPARE(cell(book, "Messwerte", 1, 5), (QJsonArray{"n", false, "30.5"}));
+        QCOMPARE(cell(book, "Messwerte", 0, 6), (QJsonArray{"s", false, "Länge 2 (mm)"}));
+        QCOMPARE(cell(book, "Messwerte", 0, 7), (QJsonArray{"s", false, "Länge 2 (px)"}));
+        QCOMPARE(cell(book, "Messwerte", 2, 7), (QJsonArray{"n", false, "80"}));
+        // One chart per length group; figures of Länge 1: 28, 30.5, 32.5.
+        QCOMPARE(book["Statistik"]["charts"].toInt(), 3);
+        QCOMPARE(cell(book, "Statistik", 1, 3), (QJsonArray{"n", false, "3"}));
+        const QJsonArray mean = cell(book, "Statistik", 1, 4);
+        QCOMPARE(mean[0].toString(), QStringLiteral("n"));
+        QCOMPARE(mean[2].toString().toDouble(), 91.0 / 3.0);
+        QCOMPARE(cell(book, "Statistik", 1, 7), (QJsonArray{"n", false, "30.5"}));
+        // A single value has no deviation.
+        QCOMPARE(cell(book, "Statistik", 2, 5), (QJsonArray{"s", false, "–"}));
+    }
+
+    void unreadableRowsReachTheWorkbook() {
+        QTemporaryDir dir;
+        report::Day day = threeCows(dir.path());
+        day.problems = {{"Zeile 7", "„Länge 1“ ist keine Länge: „abc“."}};
+        report::writeWorkbook(day, report::workbookPath(day));
+        const QJsonObject book = readWorkbook(dir.path() + "/Messwerte.xlsx");
+        QCOMPARE(cell(book, "Nicht gelesen", 1, 0), (QJsonArray{"s", false, "Zeile 7"}));
     }
 };
 
