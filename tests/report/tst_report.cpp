@@ -4,6 +4,7 @@
 #include "imaging/Imaging.h"
 #include "record/Record.h"
 #include "report/Day.h"
+#include "report/Pdf.h"
 #include "report/ReportError.h"
 #include "report/Statistics.h"
 #include "report/Workbook.h"
@@ -45,6 +46,15 @@ struct Folder {
         writeFile(record::recordFile(path()), kHeader + rows);
     }
 };
+
+// The text of a PDF as pdftotext extracts it.
+QString pdfText(const QString& path) {
+    QProcess process;
+    process.start(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
 
 // A workbook as openpyxl reads it: per sheet its cells row by row, each as
 // [data type, is a date, value as text], and the number of charts.
@@ -300,6 +310,55 @@ private Q_SLOTS:
         report::writeWorkbook(day, report::workbookPath(day));
         const QJsonObject book = readWorkbook(dir.path() + "/Messwerte.xlsx");
         QCOMPARE(cell(book, "Nicht gelesen", 1, 0), (QJsonArray{"s", false, "Zeile 7"}));
+    }
+
+    void thePdfHoldsEveryCowAndValue() {
+        // Fourteen cows: the table and the thumbnails take more than a page each.
+        Folder folder;
+        QByteArray rows;
+        QStringList numbers;
+        QStringList values;
+        for (int i = 0; i < 14; ++i) {
+            const QString number = QStringLiteral("%1").arg(i + 7, 4, 10, QLatin1Char('0'));
+            const QString uid = QStringLiteral("1.%1").arg(i + 1);
+            const QString first = QStringLiteral("%1,%2").arg(20 + i).arg(i % 10);
+            const QString second = QString::number(50 + 2 * i);
+            folder.image(number, uid, "0.2\\0.2");
+            folder.copy(
+                number, uid,
+                QStringLiteral("Messwerte ab Startlinie 10: %1 mm; %2 mm").arg(first, second));
+            rows += QStringLiteral("%1;%2;05.12.2026;05.12.2026 10:%3:00;10;mm;%4;%5\r\n")
+                        .arg(number, uid)
+                        .arg(i, 2, 10, QLatin1Char('0'))
+                        .arg(first, second)
+                        .toUtf8();
+            numbers << number;
+            values << first + " mm" << second + " mm";
+        }
+        folder.record(rows + "99;1.99;05.12.2026;;10;mm;abc;\r\n");
+        const report::Day day = report::readDay(folder.path());
+        const QDateTime made(QDate(2026, 12, 7), QTime(18, 5));
+        const QString path = report::pdfPath(day, made);
+        QCOMPARE(path, folder.path() + "/Bericht_2026.12.05.pdf");
+        QList<int> progress;
+        report::writePdf(day, path, made, [&](int done, int total) {
+            progress << done;
+            QCOMPARE(total, 14);
+        });
+        QCOMPARE(progress.size(), 14);
+        const QString text = pdfText(path);
+        for (const QString& number : std::as_const(numbers))
+            QVERIFY2(text.contains("Kuh " + number), qPrintable(number));
+        for (const QString& value : std::as_const(values))
+            // In the table and under the thumbnail (the extremes in the figures too).
+            QVERIFY2(text.count(value) >= 2, qPrintable(value));
+        QVERIFY(text.contains("Zeile 16"));
+        QVERIFY(text.contains("Erstellt am"));
+        QVERIFY(text.contains("07.12.2026 18:05"));
+        QVERIFY(text.contains("Seite 1 von 4"));
+        QVERIFY(text.contains("Seite 4 von 4"));
+        // Länge 1: 20,0 … 33,3; mean (sum 20…33 = 371, tenths 0…9 + 0…3 = 5,1) / 14.
+        QVERIFY(text.contains(report::formatNumber(376.1 / 14.0, 2) + " mm"));
     }
 };
 
