@@ -271,16 +271,19 @@ QString failureText(lxw_error code) {
     case LXW_ERROR_MEMORY_MALLOC_FAILED:
         return QStringLiteral("Der Arbeitsspeicher reicht nicht aus.");
     case LXW_ERROR_CREATING_XLSX_FILE:
+        return QStringLiteral("Die Datei kann im Ordner nicht angelegt werden; meist fehlt das "
+                              "Recht, dort zu schreiben.");
     case LXW_ERROR_CREATING_TMPFILE:
     case LXW_ERROR_READING_TMPFILE:
+        return QStringLiteral("Eine Zwischendatei im temporären Ordner kann nicht angelegt oder "
+                              "gelesen werden.");
     case LXW_ERROR_ZIP_FILE_OPERATION:
     case LXW_ERROR_ZIP_FILE_ADD:
     case LXW_ERROR_ZIP_CLOSE:
-        return QStringLiteral("Die Datei oder eine Zwischendatei konnte nicht geschrieben "
-                              "werden (%1).")
-            .arg(QString::fromUtf8(lxw_strerror(code)));
+        return QStringLiteral("Die Datei konnte nicht vollständig geschrieben werden; "
+                              "vielleicht ist der Datenträger voll.");
     default:
-        return QStringLiteral("Die Bibliothek libxlsxwriter meldet: %1")
+        return QStringLiteral("Die Arbeitsmappe ist fehlerhaft (libxlsxwriter: %1).")
             .arg(QString::fromUtf8(lxw_strerror(code)));
     }
 }

@@ -5,6 +5,7 @@
 #include "record/Record.h"
 #include "report/Day.h"
 #include "report/Pdf.h"
+#include "report/Report.h"
 #include "report/ReportError.h"
 #include "report/Statistics.h"
 #include "report/Workbook.h"
@@ -360,6 +361,69 @@ private Q_SLOTS:
         // Länge 1: 20,0 … 33,3; mean (sum 20…33 = 371, tenths 0…9 + 0…3 = 5,1) / 14.
         QVERIFY(text.contains(report::formatNumber(376.1 / 14.0, 2) + " mm"));
     }
+
+    // A file that cannot be replaced is reported and stays as it was; the
+    // other file is still written.
+    void aTargetThatCannotBeReplacedStaysWhole() {
+        Folder folder;
+        folder.record("17;1.1;05.12.2026;05.12.2026 09:00:00;10;mm;30;\r\n");
+        QDir().mkpath(folder.path() + "/Bericht_2026.12.05.pdf/inhalt");
+        try {
+            report::writeReport(folder.path(), {});
+            QFAIL("no failure reported");
+        } catch (const report::ReportError& e) {
+            QVERIFY2(e.message().startsWith("Der Bericht „"), qPrintable(e.message()));
+        }
+        QVERIFY(QFileInfo(folder.path() + "/Bericht_2026.12.05.pdf/inhalt").isDir());
+        QVERIFY(QFileInfo(folder.path() + "/Messwerte.xlsx").size() > 0);
+        // Nothing half-written is left beside them.
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"Messwerte.csv", "Messwerte.xlsx"}));
+    }
+
+#if defined(Q_OS_LINUX)
+    void aFolderThatCannotBeWrittenKeepsTheOldReport() {
+        Folder folder;
+        folder.record("17;1.1;05.12.2026;05.12.2026 09:00:00;10;mm;30;\r\n");
+        const QString pdf = folder.path() + "/Bericht_2026.12.05.pdf";
+        const QString workbook = folder.path() + "/Messwerte.xlsx";
+        writeFile(pdf, "the old report");
+        writeFile(workbook, "the old workbook");
+        QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        QString message;
+        {
+            PermissionBitsEnforced enforced;
+            try {
+                report::writeReport(folder.path(), {});
+            } catch (const report::ReportError& e) {
+                message = e.message();
+            }
+        }
+        QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ExeOwner);
+        // Both failures named, in German.
+        QVERIFY2(message.contains("Die Arbeitsmappe „"), qPrintable(message));
+        QVERIFY2(message.contains("Der Bericht „"), qPrintable(message));
+        QCOMPARE(readFile(pdf), QByteArray("the old report"));
+        QCOMPARE(readFile(workbook), QByteArray("the old workbook"));
+    }
+
+    void aWriteCutShortKeepsTheOldReport() {
+        Folder folder;
+        folder.record("17;1.1;05.12.2026;05.12.2026 09:00:00;10;mm;30;\r\n");
+        const QString pdf = folder.path() + "/Bericht_2026.12.05.pdf";
+        writeFile(pdf, "the old report");
+        const report::Day day = report::readDay(folder.path());
+        {
+            FileSizeLimit limit(1000);
+            QVERIFY_THROWS_EXCEPTION(report::ReportError,
+                                     report::writePdf(day, pdf, QDateTime::currentDateTime(), {}));
+        }
+        QCOMPARE(readFile(pdf), QByteArray("the old report"));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"Bericht_2026.12.05.pdf", "Messwerte.csv"}));
+    }
+#endif
 };
 
 QTEST_MAIN(tst_Report)
