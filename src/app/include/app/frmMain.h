@@ -3,6 +3,7 @@
 #include "global/Session.h"
 
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
@@ -62,8 +63,14 @@ public:
     QPushButton* cmdDelete = nullptr;
     QPushButton* cmdSave = nullptr;
     QPushButton* cmdCloseStudy = nullptr;
+    // Writes the day's report of the current folder.
+    QPushButton* cmdReport = nullptr;
     // The lengths measured on the shown image, below the commands.
     QLabel* lblValues = nullptr;
+
+    // Opens a written report in the system's viewer; tests and the benchmark
+    // put something else here.
+    std::function<void(const QUrl&)> openDocument;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -74,6 +81,10 @@ protected:
 private:
     void createControls();
     void wireHandlers();
+    // The report command: its button below the commands and what enables it.
+    void createReportCommand();
+    void updateReportCommand();
+    void cmdReport_Click();
     // A slot that runs handler on the session and the controls.
     std::function<void()> run(void (*handler)(session::Session&, const session::Controls&));
     // The outer size the layout was last made for.
