@@ -35,6 +35,32 @@ QImage thumbnail(const QString& copyPath, QSize bounds) {
     return picture;
 }
 
+namespace {
+
+constexpr int kResolution = 300; // dots per inch of the page's coordinates
+constexpr int kColumns = 3;      // thumbnails side by side
+// A4 with its margins, in millimetres.
+constexpr double kPageWidth = 210.0;
+constexpr double kSideMargin = 15.0;
+constexpr double kThumbnailGap = 4.0;
+
+int mm(double millimetres) {
+    return qRound(millimetres * kResolution / 25.4);
+}
+
+// A thumbnail's frame on the page: a third of the content width, 4:3.
+QSize thumbnailFrame() {
+    const int content = mm(kPageWidth - 2 * kSideMargin);
+    const int width = (content - (kColumns - 1) * mm(kThumbnailGap)) / kColumns;
+    return {width, width * 3 / 4};
+}
+
+} // namespace
+
+QSize thumbnailBounds() {
+    return thumbnailFrame() / 2;
+}
+
 QString pdfPath(const Day& day, const QDateTime& made) {
     const QList<QDate> dates = day.studyDates();
     const QDate date = dates.isEmpty() ? made.date() : dates.front();
@@ -43,13 +69,6 @@ QString pdfPath(const Day& day, const QDateTime& made) {
 }
 
 namespace {
-
-constexpr int kResolution = 300; // dots per inch of the page's coordinates
-constexpr int kColumns = 3;      // thumbnails side by side
-
-int mm(double millimetres) {
-    return qRound(millimetres * kResolution / 25.4);
-}
 
 QFont font(double points, bool bold = false) {
     QFont f(QStringLiteral("DejaVu Sans"));
@@ -292,9 +311,9 @@ void addThumbnails(Layout& layout, const Day& day, const Progress& progress) {
     if (measured.isEmpty())
         return;
     layout.text(QStringLiteral("Gemessene Kopien"), font(13, true), 0, true);
-    const int gap = mm(4);
-    const int cell = (layout.width() - (kColumns - 1) * gap) / kColumns;
-    const int pictureHeight = cell * 3 / 4;
+    const int gap = mm(kThumbnailGap);
+    const int cell = thumbnailFrame().width();
+    const int pictureHeight = thumbnailFrame().height();
     const QFont caption = font(9, true);
     const QFont values = font(8);
     auto done = std::make_shared<int>(0);
@@ -315,8 +334,7 @@ void addThumbnails(Layout& layout, const Day& day, const Progress& progress) {
                      QImage picture;
                      QString failure = QStringLiteral("Bild nicht darstellbar");
                      try {
-                         // Rendered at about 150 dpi, enough for print and a small file.
-                         picture = thumbnail(animal->copyPath, frame.size() / 2);
+                         picture = thumbnail(animal->copyPath, thumbnailBounds());
                      } catch (const imaging::ImagingError&) {
                          failure = QStringLiteral("Kopie nicht lesbar");
                      }
@@ -393,7 +411,8 @@ void writePdf(const Day& day, const QString& path, const QDateTime& made,
                 QPdfWriter writer(&file);
                 writer.setPageSize(QPageSize(QPageSize::A4));
                 writer.setPageOrientation(QPageLayout::Portrait);
-                writer.setPageMargins(QMarginsF(15, 15, 15, 12), QPageLayout::Millimeter);
+                writer.setPageMargins(QMarginsF(kSideMargin, 15, kSideMargin, 12),
+                                      QPageLayout::Millimeter);
                 writer.setResolution(kResolution);
                 writer.setCreator(QStringLiteral("Kalvara"));
                 writer.setTitle(

@@ -24,6 +24,9 @@ using Progress = std::function<void(int done, int total)>;
 // Throws imaging::ImagingError when the file cannot be read.
 QImage thumbnail(const QString& copyPath, QSize bounds);
 
+// The bounds the report renders each thumbnail within: about 150 dpi on paper.
+QSize thumbnailBounds();
+
 // "Bericht_<study date>.pdf" in the day's folder, the date in the form of
 // folder names; the creation date when the day has none.
 QString pdfPath(const Day& day, const QDateTime& made);
