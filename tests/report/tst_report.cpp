@@ -381,6 +381,39 @@ private Q_SLOTS:
                  (QStringList{"Messwerte.csv", "Messwerte.xlsx"}));
     }
 
+    // Cut and changed copies and a garbled record: the report is still
+    // written, and every file is either shown or listed.
+    void damagedFilesAreListedNeverDropped() {
+        Folder folder;
+        folder.image("1", "1.1", "0.2\\0.2");
+        folder.copy("1", "1.1", "Messwerte ab Startlinie 10: 30 mm");
+        const QByteArray whole = readFile(folder.path() + "/Gemessen/1.dcm");
+        QVERIFY(!whole.isEmpty());
+        for (qsizetype cut = 0; cut < whole.size(); cut += whole.size() / 23 + 1)
+            writeFile(folder.path() + QStringLiteral("/Gemessen/cut%1.dcm").arg(cut),
+                      whole.left(cut));
+        for (qsizetype at = 128; at < whole.size(); at += whole.size() / 17 + 1) {
+            QByteArray changed = whole;
+            changed[at] = static_cast<char>(~changed[at]);
+            writeFile(folder.path() + QStringLiteral("/Gemessen/flip%1.dcm").arg(at), changed);
+        }
+        writeFile(record::recordFile(folder.path()),
+                  kHeader + "\"17;1.1;\xff\xfe;;;mm;30\r\n;;;\x00\x01;mm;\r\n\"");
+        const report::Files files = report::writeReport(folder.path(), {});
+        QVERIFY(QFileInfo(files.pdf).size() > 0);
+        const report::Day day = report::readDay(folder.path());
+        for (const QString& name : QDir(folder.path() + "/Gemessen").entryList(QDir::Files)) {
+            const QString path = folder.path() + "/Gemessen/" + name;
+            const bool shown =
+                std::any_of(day.animals.begin(), day.animals.end(),
+                            [&](const report::Animal& a) { return a.copyPath == path; });
+            const bool listed = std::any_of(
+                day.problems.begin(), day.problems.end(),
+                [&](const report::Problem& p) { return p.place == "Gemessen/" + name; });
+            QVERIFY2(shown != listed, qPrintable(name));
+        }
+    }
+
 #if defined(Q_OS_LINUX)
     void aFolderThatCannotBeWrittenKeepsTheOldReport() {
         Folder folder;
