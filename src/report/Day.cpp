@@ -47,8 +47,11 @@ std::optional<double> parseLength(const QString& text) {
     return value;
 }
 
+// A cell's text in quotes, cut short: a hand edit may have put anything there.
 QString quoted(const QString& text) {
-    return QStringLiteral("\u201E%1\u201C").arg(text);
+    constexpr qsizetype kShown = 60;
+    return QStringLiteral("\u201E%1\u201C")
+        .arg(text.size() > kShown ? text.left(kShown) + QStringLiteral("\u2026") : text);
 }
 
 // What a measured copy tells about its image.

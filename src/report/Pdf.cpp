@@ -105,6 +105,7 @@ public:
     Layout(QPaintDevice& device, QSize content) : m_device(device), m_content(content) {}
 
     int width() const { return m_content.width(); }
+    int height() const { return m_content.height(); }
 
     // The height text takes, wrapped at width, in the font.
     int textHeight(const QString& text, const QFont& f, int width) const {
@@ -161,7 +162,8 @@ Block tableRow(const Layout& layout, const QStringList& cells, const QList<doubl
     int height = 0;
     for (qsizetype i = 0; i < cells.size(); ++i)
         height = std::max(height, layout.textHeight(cells[i], f, columns[i] - 2 * pad));
-    return {height + 2 * pad, false,
+    // A row higher than a page (a hand-edited cell) is cut at the page's end.
+    return {std::min(height + 2 * pad, layout.height() / 2), false,
             [=](QPainter& p, const QRect& r) {
                 if (shaded)
                     p.fillRect(r, QColor(230, 230, 230));

@@ -103,12 +103,17 @@ private:
     std::map<int, lxw_format*> m_numbers;
 };
 
+// The most characters a spreadsheet cell holds.
+constexpr qsizetype kCellCharacters = 32767;
+
+// A text cell; text beyond the most a cell holds (a hand edit) is cut off.
 void text(lxw_worksheet* sheet, int row, int column, const QString& value,
           lxw_format* format = nullptr) {
-    if (!value.isEmpty())
-        check(worksheet_write_string(sheet, static_cast<lxw_row_t>(row),
-                                     static_cast<lxw_col_t>(column), value.toUtf8().constData(),
-                                     format));
+    if (value.isEmpty())
+        return;
+    const QString cell = value.left(kCellCharacters);
+    check(worksheet_write_string(sheet, static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column),
+                                 cell.toUtf8().constData(), format));
 }
 
 void number(lxw_worksheet* sheet, int row, int column, double value, lxw_format* format = nullptr) {

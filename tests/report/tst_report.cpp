@@ -169,6 +169,10 @@ private Q_SLOTS:
         QVERIFY(day.animals.isEmpty());
         QVERIFY(day.problems.isEmpty());
         QVERIFY(report::lengthGroups(day).isEmpty());
+        // Its report still has both files.
+        const report::Files files = report::writeReport(folder.path(), {});
+        QVERIFY(QFileInfo(files.pdf).size() > 0);
+        QVERIFY(QFileInfo(files.workbook).size() > 0);
     }
 
     void unitsAndCalibrationsAreNeverAveragedTogether() {
@@ -412,6 +416,17 @@ private Q_SLOTS:
                 [&](const report::Problem& p) { return p.place == "Gemessen/" + name; });
             QVERIFY2(shown != listed, qPrintable(name));
         }
+    }
+
+    // A cell edited by hand beyond what a spreadsheet cell or a page holds.
+    void anOverlongCellIsCutNotFatal() {
+        Folder folder;
+        const QByteArray number(40000, '7');
+        folder.record(number + ";1.1;05.12.2026;05.12.2026 09:00:00;10;mm;30;" + number + "\r\n");
+        const report::Files files = report::writeReport(folder.path(), {});
+        QVERIFY(QFileInfo(files.pdf).size() > 0);
+        const QJsonObject book = readWorkbook(files.workbook);
+        QCOMPARE(cell(book, "Messwerte", 1, 0)[2].toString().size(), 32767);
     }
 
 #if defined(Q_OS_LINUX)
