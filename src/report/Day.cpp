@@ -145,8 +145,9 @@ QString field(const QStringList& fields, qsizetype column) {
 }
 
 // One record row as an animal; what cannot be read of it becomes a problem.
+// lengthCells tells whether the row has any length at all, readable or not.
 std::optional<Animal> readRow(const record::StoredRow& row, const Columns& columns,
-                              QList<Problem>& problems) {
+                              QList<Problem>& problems, bool& lengthCells) {
     const QStringList& fields = row.fields;
     const QString place = QStringLiteral("Zeile %1").arg(row.line);
     if (std::all_of(fields.begin(), fields.end(),
@@ -172,6 +173,7 @@ std::optional<Animal> readRow(const record::StoredRow& row, const Columns& colum
         const QString text = field(fields, column);
         if (text.isEmpty())
             continue;
+        lengthCells = true;
         const QString name = quoted(QStringLiteral("Länge %1").arg(k));
         const std::optional<double> value = parseLength(text);
         if (!value) {
@@ -192,6 +194,25 @@ std::optional<Animal> readRow(const record::StoredRow& row, const Columns& colum
     return animal;
 }
 
+// The lengths of a copy's values line; none when the copy has no such line.
+std::optional<QList<Length>> copyLengths(const Copy& copy, QList<Problem>& problems) {
+    QList<record::Value> values;
+    if (!copy.madeByKalvara || !record::readValuesLine(copy.comments, values))
+        return std::nullopt;
+    QList<Length> lengths;
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        const std::optional<double> value = parseLength(values[i].length);
+        if (!value) {
+            problems << Problem{
+                copy.name, QStringLiteral("%1 ist keine Länge.").arg(quoted(values[i].length))};
+            continue;
+        }
+        lengths << Length{static_cast<int>(i + 1), *value, values[i].length, values[i].unit,
+                          calibrationOf(&copy, values[i].unit)};
+    }
+    return lengths;
+}
+
 // The animals of the record, with the copies they have.
 void readRecord(Day& day, QList<Copy>& copies) {
     record::StoredRecord stored;
@@ -203,7 +224,8 @@ void readRecord(Day& day, QList<Copy>& copies) {
     }
     const Columns columns(stored.header);
     for (const record::StoredRow& row : std::as_const(stored.rows)) {
-        std::optional<Animal> animal = readRow(row, columns, day.problems);
+        bool lengthCells = false;
+        std::optional<Animal> animal = readRow(row, columns, day.problems, lengthCells);
         if (!animal)
             continue;
         // The copy made from the row's image; a row without UID by the number.
@@ -216,6 +238,9 @@ void readRecord(Day& day, QList<Copy>& copies) {
             length.calibration = calibrationOf(found, length.unit);
         if (found)
             animal->copyPath = found->path;
+        // A row without lengths takes its copy's, where the copy has them.
+        if (found && !lengthCells)
+            animal->lengths = copyLengths(*found, day.problems).value_or(QList<Length>());
         day.animals << *animal;
     }
 }
@@ -226,8 +251,8 @@ void readUnrecordedCopies(Day& day, const QList<Copy>& copies) {
         if (std::any_of(day.animals.begin(), day.animals.end(),
                         [&](const Animal& a) { return a.copyPath == copy.path; }))
             continue;
-        QList<record::Value> values;
-        if (!copy.madeByKalvara || !record::readValuesLine(copy.comments, values)) {
+        const std::optional<QList<Length>> lengths = copyLengths(copy, day.problems);
+        if (!lengths) {
             day.problems << Problem{copy.name,
                                     QStringLiteral("Die Tabelle hat keine Zeile zu dieser Kopie, "
                                                    "und ihre Messwerte sind nicht lesbar.")};
@@ -243,16 +268,7 @@ void readUnrecordedCopies(Day& day, const QList<Copy>& copies) {
         animal.savedAt = copy.modified;
         animal.savedAtText = copy.modified.toString(kSavedFormat);
         animal.copyPath = copy.path;
-        for (qsizetype i = 0; i < values.size(); ++i) {
-            const std::optional<double> value = parseLength(values[i].length);
-            if (!value) {
-                day.problems << Problem{
-                    copy.name, QStringLiteral("%1 ist keine Länge.").arg(quoted(values[i].length))};
-                continue;
-            }
-            animal.lengths << Length{static_cast<int>(i + 1), *value, values[i].length,
-                                     values[i].unit, calibrationOf(&copy, values[i].unit)};
-        }
+        animal.lengths = *lengths;
         day.animals << animal;
     }
 }

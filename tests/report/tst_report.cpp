@@ -252,9 +252,16 @@ private Q_SLOTS:
         folder.copy("5", "1.5", "Messwerte: 12,5 mm ab Startlinie 100; 8 px ab Startlinie 80");
         folder.copy("6", "1.6", "kein Messwert");
         writeFile(folder.path() + "/Gemessen/7.dcm", "no DICOM file at all");
+        // A row whose lengths were emptied by hand: its copy's values count.
+        folder.image("8", "1.8");
+        folder.copy("8", "1.8", "Messwerte ab Startlinie 10: 44 px");
+        folder.record("8;1.8;05.12.2026;05.12.2026 09:00:00;;;;\r\n");
         const report::Day day = report::readDay(folder.path());
-        QCOMPARE(day.animals.size(), 1);
-        const report::Animal& animal = day.animals[0];
+        QCOMPARE(day.animals.size(), 2);
+        QCOMPARE(day.animals[0].number, QStringLiteral("8"));
+        QCOMPARE(day.animals[0].lengths.size(), 1);
+        QCOMPARE(day.animals[0].lengths[0].value, 44.0);
+        const report::Animal& animal = day.animals[1];
         QCOMPARE(animal.number, QStringLiteral("5"));
         QCOMPARE(animal.uid, QStringLiteral("1.5"));
         QCOMPARE(animal.lengths.size(), 2);
