@@ -68,6 +68,9 @@ struct Copy {
     QString comments;
 };
 
+// What turned a length in unit on the copy's image into that unit: millimetres
+// come from the pixel spacing or, without one, an ultrasound region; pixels
+// need nothing. Without a copy, a millimetre length's calibration is unknown.
 QString calibrationOf(const Copy* copy, const QString& unit) {
     if (unit != QStringLiteral("mm"))
         return QString();
