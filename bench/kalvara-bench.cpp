@@ -13,13 +13,16 @@
 // saved again alone against the saves. "--pointer N" times N pointer moves
 // over a shown image with the guide and the loupe at 1920 × 1080, each until
 // the viewer has painted what changed (and once more with the whole viewer
-// repainted), against plain repaints of the whole viewer.
+// repainted), against plain repaints of the whole viewer. "--report N" measures and saves N
+// images, then times the day's report (PDF and workbook) against rendering
+// the same N thumbnails alone.
 
 #include "Baselines.h"
 #include "Workspace.h"
 #include "global/modGlobal.h"
 #include "imaging/Imaging.h"
 #include "record/Record.h"
+#include "report/Report.h"
 #include "viewer/Viewer.h"
 
 #include <QApplication>
@@ -35,7 +38,7 @@ namespace {
 
 int usage() {
     std::fprintf(stderr, "Aufruf: kalvara-bench [--list N] [--show N] [--show-rgb N] "
-                         "[--show-cine N] [--save N] [--pointer N]   (N > 0)\n");
+                         "[--show-cine N] [--save N] [--pointer N] [--report N]   (N > 0)\n");
     return 2;
 }
 
@@ -223,6 +226,37 @@ int benchPointer(int count) {
     return 0;
 }
 
+int benchReport(int count) {
+    Bench bench(count, Kind::Grey);
+    if (!bench.load())
+        return 1;
+    const session::Controls controls = bench.window.controls();
+    for (int i = 0; i < count; ++i) {
+        bench.clickRow(i);
+        viewer::dvIMG_MouseEvent(bench.window.session, controls, 1, 0, 100, 300);
+        viewer::dvIMG_MouseEvent(bench.window.session, controls, 1, 0, 300, 400);
+        viewer::cmdSave_Click(bench.window.session, controls);
+    }
+    const QFileInfoList copies =
+        QDir(bench.folder + QStringLiteral("/Gemessen")).entryInfoList(QDir::Files);
+    if (copies.size() != count || bench.messages != 0)
+        return 1;
+    QElapsedTimer timer;
+    timer.start();
+    const report::Files files = report::writeReport(bench.folder, {});
+    const qint64 reportNs = timer.nsecsElapsed();
+    timer.restart();
+    for (const QFileInfo& copy : copies)
+        if (report::thumbnail(copy.filePath(), report::thumbnailBounds()).isNull())
+            return 1;
+    const qint64 thumbnailNs = timer.nsecsElapsed();
+    std::printf("report of %d cows: %.0f ms (PDF %.1f MB), %d thumbnails alone: %.0f ms, "
+                "ratio: %.2f\n",
+                count, reportNs / 1e6, QFileInfo(files.pdf).size() / 1e6, count, thumbnailNs / 1e6,
+                ratio(reportNs, thumbnailNs));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -241,7 +275,8 @@ int main(int argc, char* argv[]) {
         {QStringLiteral("--show-rgb"), benchShowRgb},
         {QStringLiteral("--show-cine"), benchShowCine},
         {QStringLiteral("--save"), benchSave},
-        {QStringLiteral("--pointer"), benchPointer}};
+        {QStringLiteral("--pointer"), benchPointer},
+        {QStringLiteral("--report"), benchReport}};
     for (int i = 1; i < args.size(); i += 2) {
         bool ok = false;
         const int count = args[i + 1].toInt(&ok);

@@ -8,6 +8,8 @@
 #include "imagelist/ListView.h"
 #include "imaging/DicomViewer.h"
 #include "import/ImportDialog.h"
+#include "record/Record.h"
+#include "report/Report.h"
 #include "settings/modINI.h"
 #include "viewer/Viewer.h"
 
@@ -16,7 +18,9 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -95,6 +99,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     createDayControls();
     wireHandlers();
     wireDayKeys();
+    createReportCommand();
 }
 
 void frmMain::createControls() {
@@ -151,7 +156,7 @@ void frmMain::createControls() {
     cmdCloseStudy = button("cmdCloseStudy", QStringLiteral("Ordner archivieren"), 9315);
     session::setTag(cmdCloseStudy, QString());
 
-    lblValues = makeControl<QLabel>(picMain, "lblValues", twips(180, 10125, 2445, 2400));
+    lblValues = makeControl<QLabel>(picMain, "lblValues", twips(180, 10935, 2445, 1590));
     lblValues->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblValues->setWordWrap(true);
 
@@ -202,6 +207,52 @@ void frmMain::wireHandlers() {
         if (folders::cmdCloseStudy_Click(session, controls()))
             viewer::disableImageCommands(session, controls());
     });
+}
+
+void frmMain::createReportCommand() {
+    cmdReport = makeControl<QPushButton>(picMain, "cmdReport", twips(180, 10125, 2445, 690),
+                                         QStringLiteral("Bericht erstellen"));
+    cmdReport->setAutoDefault(false);
+    cmdReport->setEnabled(false);
+    openDocument = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    connect(cmdReport, &QPushButton::clicked, this, [this] { cmdReport_Click(); });
+    // Each command that may change the current folder or its measurements.
+    connect(cboDone, &QComboBox::activated, this, [this] { updateReportCommand(); });
+    for (QPushButton* command : {cmdSave, cmdEdit, cmdDelete, cmdCloseStudy})
+        connect(command, &QPushButton::clicked, this, [this] { updateReportCommand(); });
+}
+
+// A report needs a current folder with a record or measured copies.
+void frmMain::updateReportCommand() {
+    const QString folder = session.currentFolder;
+    const QDir measured(folder + QLatin1Char('/') + core::names::kMeasured);
+    cmdReport->setEnabled(!folder.isEmpty() &&
+                          (QFileInfo::exists(record::recordFile(folder)) ||
+                           !measured.entryList(QDir::Files | QDir::Hidden).isEmpty()));
+}
+
+void frmMain::cmdReport_Click() {
+    const QString folder = session.currentFolder;
+    cmdReport->setEnabled(false);
+    // The bar stands above the list while the thumbnails render; paint
+    // events pass, the operator's input waits.
+    prgBar->show();
+    prgBar->raise();
+    prgBar->setRange(0, 1);
+    prgBar->setValue(0);
+    report::Files files;
+    const bool written =
+        modGlobal::guarded(this, QStringLiteral("Das Erstellen des Berichts"), [&] {
+            files = report::writeReport(folder, [this](int done, int total) {
+                prgBar->setMaximum(total);
+                prgBar->setValue(done);
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            });
+        });
+    prgBar->hide();
+    updateReportCommand();
+    if (written && openDocument)
+        openDocument(QUrl::fromLocalFile(files.pdf));
 }
 
 session::Controls frmMain::controls() {

@@ -115,13 +115,22 @@ QByteArray joinFields(const QList<QByteArray>& fields) {
     return record;
 }
 
+const QString kFormulaStarts = QStringLiteral("=+-@\t\r");
+
 // Free text a spreadsheet would run as a formula ("=...", "+...") is kept
 // as text by a leading apostrophe.
 QByteArray textCell(const QString& text) {
-    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
-    if (!text.isEmpty() && formulaStarts.contains(text.front()))
+    if (!text.isEmpty() && kFormulaStarts.contains(text.front()))
         return "'" + text.toUtf8();
     return text.toUtf8();
+}
+
+// The text textCell was made from.
+QString fromTextCell(const QByteArray& cell) {
+    const QString text = QString::fromUtf8(cell);
+    if (text.size() > 1 && text.front() == QLatin1Char('\'') && kFormulaStarts.contains(text[1]))
+        return text.mid(1);
+    return text;
 }
 
 // The record file in memory: the header's fields and every later record as
@@ -146,6 +155,7 @@ public:
             row = asUtf8(row, file);
         if (m_rows.isEmpty())
             return;
+        m_headerLines = lineCount(m_rows.front());
         m_header = splitFields(m_rows.takeFirst());
         if (indexOf(kUidColumn) < 0)
             throw RecordError(
@@ -207,6 +217,21 @@ public:
 
     void removeRow(qsizetype row) { m_rows.removeAt(row); }
 
+    StoredRecord stored() const {
+        StoredRecord stored;
+        for (const QByteArray& field : m_header)
+            stored.header << QString::fromUtf8(field).trimmed();
+        int line = 1 + m_headerLines;
+        for (const QByteArray& row : m_rows) {
+            StoredRow& out = stored.rows.emplace_back();
+            out.line = line;
+            for (const QByteArray& field : splitFields(row))
+                out.fields << fromTextCell(field);
+            line += lineCount(row);
+        }
+        return stored;
+    }
+
     void write() const {
         QByteArray text = kBom + joinFields(m_header) + "\r\n";
         for (const QByteArray& row : m_rows)
@@ -237,7 +262,14 @@ private:
         return m_header.size() - 1;
     }
 
+    // The file lines a record spans: more than one when a quoted field
+    // holds a line break.
+    static int lineCount(const QByteArray& record) {
+        return static_cast<int>(record.count('\n')) + 1;
+    }
+
     QString m_file;
+    int m_headerLines = 0;
     QList<QByteArray> m_header;
     QList<QByteArray> m_rows;
 };
@@ -287,6 +319,34 @@ void removeEntry(const QString& folder, const QString& uid, const QString& numbe
         return;
     table.removeRow(row);
     table.write();
+}
+
+StoredRecord readRecord(const QString& folder) {
+    return Table(recordFile(folder)).stored();
+}
+
+bool readValuesLine(const QString& comments, QList<Value>& values) {
+    static const QRegularExpression form(
+        QStringLiteral("^Messwerte(?: ab Startlinie (\\S+))?: (.+)$"));
+    static const QRegularExpression valueForm(
+        QStringLiteral("^(\\S+) (\\S+)(?: ab Startlinie (\\S+))?$"));
+    const QRegularExpressionMatch match =
+        form.match(comments.mid(comments.lastIndexOf(QLatin1Char('\n')) + 1).trimmed());
+    if (!match.hasMatch())
+        return false;
+    if (match.captured(2) == QStringLiteral("keine"))
+        return true;
+    QList<Value> read;
+    for (const QString& item : match.captured(2).split(QStringLiteral("; "))) {
+        const QRegularExpressionMatch value = valueForm.match(item);
+        const QString startLine =
+            value.captured(3).isEmpty() ? match.captured(1) : value.captured(3);
+        if (!value.hasMatch() || startLine.isEmpty())
+            return false;
+        read << Value{value.captured(1), value.captured(2), startLine};
+    }
+    values << read;
+    return true;
 }
 
 } // namespace record

@@ -37,10 +37,6 @@ namespace {
 constexpr quint16 kCommentsGroup = 0x0020; // Image Comments
 constexpr quint16 kCommentsElement = 0x4000;
 
-// The Derivation Description of the measured copies; a lost record is rebuilt
-// only from copies that carry it.
-const QString kMeasuredCopyDerivation = QStringLiteral("Messlinien und Messwerte eingebrannt");
-
 // A study date "YYYYMMDD" as German spreadsheets read it; other text as stored.
 QString recordDate(const QString& studyDate) {
     const QDate date = QDate::fromString(studyDate, QStringLiteral("yyyyMMdd"));
@@ -94,31 +90,6 @@ QString copyComments(const QString& imageComments, const record::Entry& entry) {
     return imageComments.isEmpty() ? line : imageComments + QStringLiteral("\r\n") + line;
 }
 
-// Reads the last line of copyComments' text back into entry's values, also
-// from copies that stated one start line for no values ("Messwerte ab
-// Startlinie 100: keine"); false for any other text.
-bool readCopyComments(const QString& text, record::Entry& entry) {
-    static const QRegularExpression form(
-        QStringLiteral("^Messwerte(?: ab Startlinie (\\S+))?: (.+)$"));
-    static const QRegularExpression valueForm(
-        QStringLiteral("^(\\S+) (\\S+)(?: ab Startlinie (\\S+))?$"));
-    const QRegularExpressionMatch match =
-        form.match(text.mid(text.lastIndexOf(QLatin1Char('\n')) + 1).trimmed());
-    if (!match.hasMatch())
-        return false;
-    if (match.captured(2) == QStringLiteral("keine"))
-        return true;
-    for (const QString& item : match.captured(2).split(QStringLiteral("; "))) {
-        const QRegularExpressionMatch value = valueForm.match(item);
-        const QString startLine =
-            value.captured(3).isEmpty() ? match.captured(1) : value.captured(3);
-        if (!value.hasMatch() || startLine.isEmpty())
-            return false;
-        entry.values << record::Value{value.captured(1), value.captured(2), startLine};
-    }
-    return true;
-}
-
 // True when file is a measured copy whose values line lists at least one
 // value: replacing it with an image without measurements would lose them.
 bool copyHoldsMeasurements(const QString& file) {
@@ -126,9 +97,9 @@ bool copyHoldsMeasurements(const QString& file) {
         return false;
     try {
         record::Entry entry;
-        return readCopyComments(
+        return record::readValuesLine(
                    imaging::readHeader(file).attribute(kCommentsGroup, kCommentsElement).value(),
-                   entry) &&
+                   entry.values) &&
                !entry.values.isEmpty();
     } catch (const imaging::ImagingError&) {
         return false;
@@ -155,10 +126,11 @@ QList<record::Entry> rebuiltEntries(const Session& s) {
                 const imaging::Image copy = imaging::readHeader(file.path);
                 record::Entry entry;
                 entry.uid = copy.sourceImageUid();
-                if (copy.attribute(0x0008, 0x2111).value() != kMeasuredCopyDerivation ||
+                // A lost record is rebuilt only from copies Kalvara made.
+                if (copy.attribute(0x0008, 0x2111).value() != record::kMeasuredCopyDerivation ||
                     !numbers.contains(entry.uid) ||
-                    !readCopyComments(copy.attribute(kCommentsGroup, kCommentsElement).value(),
-                                      entry))
+                    !record::readValuesLine(
+                        copy.attribute(kCommentsGroup, kCommentsElement).value(), entry.values))
                     continue;
                 entry.number = numbers.value(entry.uid);
                 entry.studyDate = recordDate(copy.attribute(0x0008, 0x0020).value());
@@ -216,7 +188,7 @@ bool saveShownImage(Session& s, const Controls& c) {
             QFile::setPermissions(file, existing.permissions() | QFileDevice::WriteOwner |
                                             QFileDevice::WriteUser);
         // The previous copy stays until the new one is completely written.
-        imaging::Image copy = image.saveImage(true, kMeasuredCopyDerivation);
+        imaging::Image copy = image.saveImage(true, record::kMeasuredCopyDerivation);
         copy.addAttribute(
             kCommentsGroup, kCommentsElement,
             copyComments(image.attribute(kCommentsGroup, kCommentsElement).value(), entry));

@@ -3,6 +3,7 @@
 #include "global/Session.h"
 
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
@@ -62,6 +63,8 @@ public:
     QPushButton* cmdDelete = nullptr;
     QPushButton* cmdSave = nullptr;
     QPushButton* cmdCloseStudy = nullptr;
+    // Writes the day's report of the current folder.
+    QPushButton* cmdReport = nullptr;
     // The lengths measured on the shown image, below the commands.
     QLabel* lblValues = nullptr;
     // "12 von 40 gemessen" for the current folder, above the list.
@@ -75,6 +78,10 @@ public:
     static constexpr Qt::Key kPreviousKey = Qt::Key_F7;
     static constexpr Qt::Key kNextKey = Qt::Key_F8;
     static constexpr Qt::Key kSaveAndNextKey = Qt::Key_F9;
+
+    // Opens a written report in the system's viewer; tests and the benchmark
+    // put something else here.
+    std::function<void(const QUrl&)> openDocument;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -98,6 +105,10 @@ private:
     // Asks before a folder choice leaves the shown image; on "Abbrechen" the
     // selector shows its entry from before the choice again.
     bool leaveForFolderChoice();
+    // The report command: its button below the commands and what enables it.
+    void createReportCommand();
+    void updateReportCommand();
+    void cmdReport_Click();
     // A slot that runs handler on the session and the controls.
     std::function<void()> run(void (*handler)(session::Session&, const session::Controls&));
     // The outer size the layout was last made for.

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include "core/Error.h"
 
@@ -61,5 +62,31 @@ void renumberEntry(const QString& folder, const QString& oldUid, const QString& 
 
 // An image was deleted: its row leaves. No record, no row: nothing.
 void removeEntry(const QString& folder, const QString& uid, const QString& number);
+
+// The record as stored, for reading its values: the header's fields and
+// each later row's fields with the file line it starts on (1 is the header).
+// Cells a formula guard protected come back without their apostrophe.
+struct StoredRow {
+    int line = 0;
+    QStringList fields;
+};
+struct StoredRecord {
+    QStringList header;
+    QList<StoredRow> rows;
+};
+
+// Reads a folder's record; empty when there is none. Throws RecordError when
+// it cannot be read or has no "Bild-UID" column.
+StoredRecord readRecord(const QString& folder);
+
+// The Derivation Description of the measured copies.
+inline const QString kMeasuredCopyDerivation =
+    QStringLiteral("Messlinien und Messwerte eingebrannt");
+
+// Reads the values line that ends a measured copy's Image Comments
+// ("Messwerte ab Startlinie 100: 30 mm; 12,2 px", "Messwerte: 30 mm ab
+// Startlinie 100; 12 mm ab Startlinie 80", "Messwerte: keine") into values;
+// false for any other text.
+bool readValuesLine(const QString& comments, QList<Value>& values);
 
 } // namespace record
