@@ -13,9 +13,9 @@
 // saved again alone against the saves. "--pointer N" times N pointer moves
 // over a shown image with the guide and the loupe at 1920 × 1080, each until
 // the viewer has painted what changed (and once more with the whole viewer
-// repainted), against plain repaints of the whole viewer. "--report N" measures and saves N
-// images, then times the day's report (PDF and workbook) against rendering
-// the same N thumbnails alone.
+// repainted), against plain repaints of the whole viewer. "--report N"
+// measures and saves N images, then times the day's report (PDF and
+// workbook) against rendering the same N thumbnails alone.
 
 #include "Baselines.h"
 #include "Workspace.h"
