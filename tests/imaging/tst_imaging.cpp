@@ -681,7 +681,7 @@ private Q_SLOTS:
 
     // In the real viewer: the image row shown under a widget pixel, the row a
     // click there reports, the rows a line is drawn over and the start line's
-    // row agree at every size.
+    // row agree at every size, shrunk ones too.
     void viewerShowsWhatAClickMeasures() {
         // Each pixel tells its own row (green, blue) and column (red, below the labels' 255).
         QImage coded(640, 480, QImage::Format_RGB32);
@@ -700,8 +700,9 @@ private Q_SLOTS:
             QTest::mouseRelease(&viewer, Qt::LeftButton, {}, pixel);
             return reported;
         };
-        for (const QSize size : {QSize(690, 600), QSize(700, 517), QSize(1000, 600),
-                                 QSize(931, 713), QSize(640, 481)}) {
+        for (const QSize size :
+             {QSize(690, 600), QSize(700, 517), QSize(1000, 600), QSize(931, 713), QSize(640, 481),
+              QSize(500, 400), QSize(331, 250)}) {
             viewer.resize(size);
             const QImage shown = viewer.grab().toImage();
             const QRect area = viewer.placement().surfaceRect();
