@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <vector>
 
 using namespace imaging;
 using namespace Qt::StringLiterals;
@@ -371,6 +372,36 @@ private Q_SLOTS:
                     wrong += *pixels++ != (f == 0 ? v : 255 - v);
                 }
         QCOMPARE(wrong, 0);
+    }
+
+    // An RGB image shows the colours it stores, whether its samples are
+    // interleaved or held in three planes one after the other.
+    void showsRgbInterleavedOrInPlanes_data() {
+        QTest::addColumn<bool>("planes");
+        QTest::newRow("interleaved") << false;
+        QTest::newRow("planes") << true;
+    }
+    void showsRgbInterleavedOrInPlanes() {
+        QFETCH(bool, planes);
+        const QString file = write(u"rgb.dcm"_s, {.colour = Rgb});
+        if (planes)
+            damageFile(file, [](DcmDataset& d) {
+                const Uint8* interleaved = nullptr;
+                QVERIFY(d.findAndGetUint8Array(DCM_PixelData, interleaved).good());
+                constexpr int pixels = 64 * 48;
+                std::vector<Uint8> planar(pixels * 3);
+                for (int i = 0; i < pixels; ++i)
+                    for (int c = 0; c < 3; ++c)
+                        planar[std::size_t(c * pixels + i)] = interleaved[i * 3 + c];
+                QVERIFY(d.putAndInsertUint8Array(DCM_PixelData, planar.data(), pixels * 3).good());
+                QVERIFY(d.putAndInsertUint16(DCM_PlanarConfiguration, 1).good());
+            });
+        ImageCollection images;
+        images.readFile(file);
+        QCOMPARE(
+            largestDifference(images.item(1).displayImage(),
+                              [](int x, int y) { return fixtures::patternColour(x, y, 64, 48); }),
+            0);
     }
 
     // Frame 1 alone is decoded to show the cine, so a later frame that does
