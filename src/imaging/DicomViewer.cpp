@@ -62,6 +62,19 @@ const std::array<QRgb, 256>& greyPixels() {
     return pixels;
 }
 
+// Runs paint once for each rectangle of region, clipped to it. Under a clip
+// of one rectangle Qt fills and copies straight into the widget; under a
+// clip of several (the start-line box covers a corner of the viewer) it
+// goes span by span on its worker threads, which wait their turn on a busy
+// machine.
+template <typename Paint> void perRectangle(QPainter& painter, const QRegion& region, Paint paint) {
+    for (const QRect& area : region) {
+        painter.setClipRect(area);
+        paint();
+    }
+    painter.setClipping(false);
+}
+
 } // namespace
 
 DicomViewer::DicomViewer(QWidget* parent) : QWidget(parent) {
@@ -117,9 +130,9 @@ QPoint DicomViewer::pictureCorner(const ImagePlacement& placement) {
     return placement.surfaceRect().topLeft();
 }
 
-void DicomViewer::paintEvent(QPaintEvent* /*event*/) {
+void DicomViewer::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
+    perRectangle(painter, event->region(), [&] { painter.fillRect(rect(), Qt::black); });
     if (m_images.count() == 0) {
         return;
     }
@@ -131,7 +144,9 @@ void DicomViewer::paintEvent(QPaintEvent* /*event*/) {
     const QImage pixels = image.displayImage();
     if (!pixels.isNull()) {
         // Scaled once per picture and size; labels and lines are repainted over it.
-        painter.drawImage(pictureCorner(shown), picture(pixels, shown));
+        const QImage& kept = picture(pixels, shown);
+        perRectangle(painter, event->region(),
+                     [&] { painter.drawImage(pictureCorner(shown), kept); });
     }
     if (m_startLine) {
         // Yellow, dashed and one widget pixel high, on the widget row that

@@ -18,6 +18,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFrame>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -828,6 +829,43 @@ private Q_SLOTS:
         QCOMPARE(viewer.grab().toImage(), fresh(u"first.bmp"_s, QSize(320, 240), false));
         viewer.images().item(1).labels().add(lineAt(100, 50, 200));
         QCOMPARE(viewer.grab().toImage(), fresh(u"first.bmp"_s, QSize(320, 240), true));
+    }
+
+    // A box over a corner of the viewer, as the start-line box lies over it
+    // in the window, leaves the picture, labels and start line around it as
+    // an uncovered viewer shows them.
+    void viewerPaintsAroundACoveredCorner() {
+        QImage pattern(640, 480, QImage::Format_RGB32);
+        for (int y = 0; y < pattern.height(); ++y)
+            for (int x = 0; x < pattern.width(); ++x)
+                pattern.setPixel(x, y, qRgb(x & 0xFF, y & 0xFF, (x + y) & 0xFF));
+        QVERIFY(pattern.save(path(u"corner.bmp"_s), "BMP"));
+        const auto fill = [&](DicomViewer& viewer) {
+            viewer.resize(700, 520);
+            viewer.images().add(Image());
+            viewer.images().item(1).importBitmap(path(u"corner.bmp"_s), u"BMP"_s);
+            viewer.images().item(1).labels().add(lineAt(5, 2, 300));
+            viewer.setStartLine(3);
+        };
+        DicomViewer alone;
+        fill(alone);
+        const QImage expected = alone.grab().toImage();
+
+        QWidget window;
+        window.resize(700, 520);
+        DicomViewer covered(&window);
+        fill(covered);
+        QFrame box(&window);
+        box.setAutoFillBackground(true);
+        box.setGeometry(0, 0, 40, 40);
+        box.raise();
+        const QImage shown = window.grab().toImage();
+        int wrong = 0;
+        for (int y = 0; y < expected.height(); ++y)
+            for (int x = 0; x < expected.width(); ++x)
+                wrong +=
+                    !box.geometry().contains(x, y) && shown.pixel(x, y) != expected.pixel(x, y);
+        QCOMPARE(wrong, 0);
     }
 
     // A value near the right or bottom edge is drawn whole and inside the
