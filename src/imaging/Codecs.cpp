@@ -9,6 +9,10 @@
 
 #include <mutex>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace imaging {
 
 void initialise() {
@@ -20,6 +24,15 @@ void initialise() {
         DJDecoderRegistration::registerCodecs();
         DJLSDecoderRegistration::registerCodecs();
         DcmRLEDecoderRegistration::registerCodecs();
+#ifdef __GLIBC__
+        // Showing an image takes several buffers of its size at once (the
+        // file's pixels, the toolkit's stages, the picture). glibc would give
+        // them back to the system after every image and fault them in again
+        // for the next, which costs about as much as the decoding; below
+        // 32 MB they stay on the heap, and up to 64 MB of it stays mapped.
+        mallopt(M_MMAP_THRESHOLD, 32 << 20);
+        mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
     });
 }
 

@@ -7,6 +7,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -43,6 +44,60 @@ void paintDashes(QPainter& painter, int left, int right, int y) {
     for (int x = left; x <= right; x += dash + gap) {
         painter.fillRect(QRect(x, y, std::min(dash, right + 1 - x), 1), kStartLineColour);
     }
+}
+
+// Each picture pixel shows the image pixel under its centre, the one a click
+// there measures, whether the image is enlarged or shrunk. pixelAt(line, i)
+// gives pixel i of an image line as the widget's format holds it.
+template <typename PixelAt>
+void fillPicture(const QImage& source, const ImagePlacement& placement, QImage& picture,
+                 PixelAt pixelAt) {
+    const QRect target = placement.surfaceRect();
+    std::vector<int> columns(static_cast<std::size_t>(target.width()));
+    for (int i = 0; i < target.width(); ++i) {
+        columns[static_cast<std::size_t>(i)] = std::clamp(
+            placement.imagePixelAt(QPoint(target.left() + i, 0)).x(), 0, source.width() - 1);
+    }
+    int previous = -1;
+    for (int j = 0; j < target.height(); ++j) {
+        const int row = std::clamp(placement.imagePixelAt(QPoint(0, target.top() + j)).y(), 0,
+                                   source.height() - 1);
+        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(j));
+        if (row == previous) {
+            std::memcpy(line, picture.constScanLine(j - 1),
+                        static_cast<std::size_t>(target.width()) * sizeof(QRgb));
+            continue;
+        }
+        const uchar* from = source.constScanLine(row);
+        std::transform(columns.begin(), columns.end(), line,
+                       [&](int column) { return pixelAt(from, column); });
+        previous = row;
+    }
+}
+
+// Grey values as opaque widget pixels.
+const std::array<QRgb, 256>& greyPixels() {
+    static const std::array<QRgb, 256> pixels = [] {
+        std::array<QRgb, 256> table{};
+        for (uint i = 0; i < table.size(); ++i) {
+            table[i] = qRgb(int(i), int(i), int(i));
+        }
+        return table;
+    }();
+    return pixels;
+}
+
+// Runs paint once for each rectangle of region, clipped to it. Under a clip
+// of one rectangle Qt fills and copies straight into the widget; under a
+// clip of several (the start-line box covers a corner of the viewer) it
+// goes span by span on its worker threads, which wait their turn on a busy
+// machine.
+template <typename Paint> void perRectangle(QPainter& painter, const QRegion& region, Paint paint) {
+    for (const QRect& area : region) {
+        painter.setClipRect(area);
+        paint();
+    }
+    painter.setClipping(false);
 }
 
 } // namespace
@@ -108,76 +163,40 @@ const QImage& DicomViewer::picture(const QImage& shown, const ImagePlacement& pl
     if (shown.cacheKey() == m_pictureFrom && placement.scale() == m_pictureScale) {
         return m_picture;
     }
-    m_picture =
-        placement.scale() >= 1.0 ? scaledUp(shown, placement) : scaledDown(shown, placement);
     m_pictureFrom = shown.cacheKey();
     m_pictureScale = placement.scale();
+    // In the widget's own format, so painting it is a plain copy; the kept
+    // buffer is refilled while its size stays.
+    const QSize size = placement.surfaceRect().size();
+    if (m_picture.size() != size) {
+        m_picture = QImage(size, QImage::Format_RGB32);
+    }
+    if (m_picture.isNull()) {
+        // No room in the widget, or no memory for the picture: nothing to show.
+        return m_picture;
+    }
+    if (shown.format() == QImage::Format_Grayscale8) {
+        const std::array<QRgb, 256>& grey = greyPixels();
+        fillPicture(shown, placement, m_picture,
+                    [&grey](const uchar* line, int i) { return grey[line[i]]; });
+    } else if (const QImage colour = shown.convertToFormat(QImage::Format_RGB32);
+               !colour.isNull()) {
+        fillPicture(colour, placement, m_picture, [](const uchar* line, int i) {
+            return reinterpret_cast<const QRgb*>(line)[i];
+        });
+    } else {
+        m_picture = QImage();
+    }
     return m_picture;
 }
 
 QPoint DicomViewer::pictureCorner(const ImagePlacement& placement) {
-    if (placement.scale() >= 1.0) {
-        return placement.surfaceRect().topLeft();
-    }
-    return QRectF(placement.origin(), QSizeF(placement.imageSize()) * placement.scale())
-        .toAlignedRect()
-        .topLeft();
+    return placement.surfaceRect().topLeft();
 }
 
-QImage DicomViewer::scaledUp(const QImage& shown, const ImagePlacement& placement) {
-    const QRect target = placement.surfaceRect();
-    // In the widget's own format, so painting it is a plain copy.
-    const QImage source = shown.convertToFormat(QImage::Format_RGB32);
-    QImage scaled(target.size(), QImage::Format_RGB32);
-    if (source.isNull() || scaled.isNull()) {
-        // No room in the widget, or no memory for the picture: nothing to show.
-        return {};
-    }
-    const int lastColumn = source.width() - 1;
-    const int lastRow = source.height() - 1;
-    std::vector<int> columns(static_cast<std::size_t>(target.width()));
-    for (int i = 0; i < target.width(); ++i) {
-        const int column = placement.imagePixelAt(QPoint(target.left() + i, 0)).x();
-        columns[static_cast<std::size_t>(i)] = std::clamp(column, 0, lastColumn);
-    }
-    int previous = -1;
-    for (int j = 0; j < target.height(); ++j) {
-        const int row =
-            std::clamp(placement.imagePixelAt(QPoint(0, target.top() + j)).y(), 0, lastRow);
-        auto* line = reinterpret_cast<QRgb*>(scaled.scanLine(j));
-        if (row == previous) {
-            std::memcpy(line, scaled.constScanLine(j - 1),
-                        static_cast<std::size_t>(target.width()) * sizeof(QRgb));
-            continue;
-        }
-        const auto* from = reinterpret_cast<const QRgb*>(source.constScanLine(row));
-        std::transform(columns.begin(), columns.end(), line, [from](int i) { return from[i]; });
-        previous = row;
-    }
-    return scaled;
-}
-
-QImage DicomViewer::scaledDown(const QImage& shown, const ImagePlacement& placement) {
-    const QRectF area(placement.origin(), QSizeF(placement.imageSize()) * placement.scale());
-    const QRect bounds = area.toAlignedRect();
-    QImage scaled(bounds.size(), QImage::Format_RGB32);
-    if (scaled.isNull()) {
-        return {};
-    }
-    // Painted as on the black widget, shifted to the picture's corner.
-    scaled.fill(Qt::black);
-    QPainter painter(&scaled);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.setTransform(QTransform(placement.scale(), 0, 0, placement.scale(),
-                                    area.left() - bounds.left(), area.top() - bounds.top()));
-    painter.drawImage(QRectF(QPointF(0, 0), QSizeF(placement.imageSize())),
-                      shown.convertToFormat(QImage::Format_RGB32));
-    return scaled;
-}
-
-void DicomViewer::paintEvent(QPaintEvent* /*event*/) {
+void DicomViewer::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
+    perRectangle(painter, event->region(), [&] { painter.fillRect(rect(), Qt::black); });
     if (m_images.count() == 0) {
         return;
     }
@@ -189,7 +208,9 @@ void DicomViewer::paintEvent(QPaintEvent* /*event*/) {
     const QImage pixels = image.displayImage();
     if (!pixels.isNull()) {
         // Scaled once per picture and size; labels and lines are repainted over it.
-        painter.drawImage(pictureCorner(shown), picture(pixels, shown));
+        const QImage& kept = picture(pixels, shown);
+        perRectangle(painter, event->region(),
+                     [&] { painter.drawImage(pictureCorner(shown), kept); });
     }
     if (m_startLine) {
         // Yellow, dashed and one widget pixel high, on the widget row that

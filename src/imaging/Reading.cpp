@@ -46,7 +46,7 @@ void loadFile(DcmFileFormat& format, const QString& path, Extent extent) {
     if (!info.isFile()) {
         throw ImagingError(QStringLiteral("%1 ist keine Datei.").arg(quoted(path)));
     }
-    if (extent != Extent::UpToImageNumber || mayBeDeflated(path)) {
+    if (mayBeDeflated(path)) {
         checkInflatedSize(path, kMaxInflatedBytes);
     }
     // A partial read leaves large values on disk and stops before the pixel

@@ -3,6 +3,7 @@
 #include "ImageImpl.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/dcmimage/diregist.h>
 #include <dcmtk/dcmimgle/dcmimage.h>
 
@@ -38,6 +39,54 @@ namespace detail {
 
 namespace {
 
+// Rows of 8-bit samples, interleaved, copied into a new image of the format;
+// a null image when there is no memory for it.
+QImage copied(const uchar* pixels, int width, int height, QImage::Format format) {
+    QImage result(width, height, format);
+    if (result.isNull()) {
+        return result;
+    }
+    const qsizetype rowBytes = qsizetype(width) * (format == QImage::Format_Grayscale8 ? 1 : 3);
+    for (int y = 0; y < height; ++y) {
+        std::copy_n(pixels + y * rowBytes, rowBytes, result.scanLine(y));
+    }
+    return result;
+}
+
+// Frame 1 of native 8-bit RGB with interleaved samples, which is already
+// what the display holds: DicomImage would split it into planes and join
+// them again unchanged. A null image for any other pixel data.
+QImage nativeRgb(DcmDataset& dataset) {
+    const DcmXfer syntax(dataset.getOriginalXfer());
+    Uint16 rows = 0;
+    Uint16 columns = 0;
+    Uint16 samples = 0;
+    Uint16 allocated = 0;
+    Uint16 stored = 0;
+    Uint16 highBit = 0;
+    Uint16 representation = 0;
+    Uint16 planar = 0;
+    OFString photometric;
+    DcmElement* element = nullptr;
+    const Uint8* pixels = nullptr;
+    if (syntax.isEncapsulated() || syntax.isBigEndian() ||
+        dataset.findAndGetUint16(DCM_SamplesPerPixel, samples).bad() || samples != 3 ||
+        dataset.findAndGetOFString(DCM_PhotometricInterpretation, photometric).bad() ||
+        photometric != "RGB" || dataset.findAndGetUint16(DCM_BitsAllocated, allocated).bad() ||
+        allocated != 8 || dataset.findAndGetUint16(DCM_BitsStored, stored).bad() || stored != 8 ||
+        dataset.findAndGetUint16(DCM_HighBit, highBit).bad() || highBit != 7 ||
+        dataset.findAndGetUint16(DCM_PixelRepresentation, representation).bad() ||
+        representation != 0 || dataset.findAndGetUint16(DCM_PlanarConfiguration, planar).bad() ||
+        planar != 0 || dataset.findAndGetUint16(DCM_Rows, rows).bad() ||
+        dataset.findAndGetUint16(DCM_Columns, columns).bad() || rows == 0 || columns == 0 ||
+        dataset.findAndGetElement(DCM_PixelData, element).bad() ||
+        qint64{element->getLength()} < qint64{rows} * columns * 3 ||
+        dataset.findAndGetUint8Array(DCM_PixelData, pixels).bad() || pixels == nullptr) {
+        return {};
+    }
+    return copied(pixels, columns, rows, QImage::Format_RGB888);
+}
+
 QImage renderChecked(DcmDataset& dataset, QString* cause) {
     if (!dataset.tagExists(DCM_PixelData)) {
         *cause = QStringLiteral("sie enthält keine Pixeldaten");
@@ -47,6 +96,9 @@ QImage renderChecked(DcmDataset& dataset, QString* cause) {
     *cause = pixelDataFault(dataset, std::numeric_limits<qint64>::max());
     if (!cause->isEmpty()) {
         return {};
+    }
+    if (QImage rgb = nativeRgb(dataset); !rgb.isNull()) {
+        return rgb;
     }
     // Only frame 1 is decoded; a multi-frame file shows its first frame.
     DicomImage image(&dataset, dataset.getOriginalXfer(), CIF_UsePartialAccessToPixelData, 0, 1);
@@ -68,16 +120,11 @@ QImage renderChecked(DcmDataset& dataset, QString* cause) {
         *cause = statusText(image.getStatus() == EIS_Normal ? EIS_InvalidValue : image.getStatus());
         return {};
     }
-    const int width = static_cast<int>(image.getWidth());
-    const int height = static_cast<int>(image.getHeight());
-    const int rowBytes = grey ? width : width * 3;
-    QImage result(width, height, grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    QImage result =
+        copied(pixels, static_cast<int>(image.getWidth()), static_cast<int>(image.getHeight()),
+               grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
     if (result.isNull()) {
         *cause = statusText(EIS_MemoryFailure);
-        return {};
-    }
-    for (int y = 0; y < height; ++y) {
-        std::copy_n(pixels + static_cast<qsizetype>(y) * rowBytes, rowBytes, result.scanLine(y));
     }
     return result;
 }

@@ -18,6 +18,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFrame>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -27,6 +28,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <vector>
 
 using namespace imaging;
 using namespace Qt::StringLiterals;
@@ -373,6 +375,36 @@ private Q_SLOTS:
         QCOMPARE(wrong, 0);
     }
 
+    // An RGB image shows the colours it stores, whether its samples are
+    // interleaved or held in three planes one after the other.
+    void showsRgbInterleavedOrInPlanes_data() {
+        QTest::addColumn<bool>("planes");
+        QTest::newRow("interleaved") << false;
+        QTest::newRow("planes") << true;
+    }
+    void showsRgbInterleavedOrInPlanes() {
+        QFETCH(bool, planes);
+        const QString file = write(u"rgb.dcm"_s, {.colour = Rgb});
+        if (planes)
+            damageFile(file, [](DcmDataset& d) {
+                const Uint8* interleaved = nullptr;
+                QVERIFY(d.findAndGetUint8Array(DCM_PixelData, interleaved).good());
+                constexpr int pixels = 64 * 48;
+                std::vector<Uint8> planar(pixels * 3);
+                for (int i = 0; i < pixels; ++i)
+                    for (int c = 0; c < 3; ++c)
+                        planar[std::size_t(c * pixels + i)] = interleaved[i * 3 + c];
+                QVERIFY(d.putAndInsertUint8Array(DCM_PixelData, planar.data(), pixels * 3).good());
+                QVERIFY(d.putAndInsertUint16(DCM_PlanarConfiguration, 1).good());
+            });
+        ImageCollection images;
+        images.readFile(file);
+        QCOMPARE(
+            largestDifference(images.item(1).displayImage(),
+                              [](int x, int y) { return fixtures::patternColour(x, y, 64, 48); }),
+            0);
+    }
+
     // Frame 1 alone is decoded to show the cine, so a later frame that does
     // not decode stops the write that needs it, and no file is left behind.
     void jpeg2000CineWithADamagedLaterFrame() {
@@ -681,7 +713,7 @@ private Q_SLOTS:
 
     // In the real viewer: the image row shown under a widget pixel, the row a
     // click there reports, the rows a line is drawn over and the start line's
-    // row agree at every size.
+    // row agree at every size, shrunk ones too.
     void viewerShowsWhatAClickMeasures() {
         // Each pixel tells its own row (green, blue) and column (red, below the labels' 255).
         QImage coded(640, 480, QImage::Format_RGB32);
@@ -700,8 +732,9 @@ private Q_SLOTS:
             QTest::mouseRelease(&viewer, Qt::LeftButton, {}, pixel);
             return reported;
         };
-        for (const QSize size : {QSize(690, 600), QSize(700, 517), QSize(1000, 600),
-                                 QSize(931, 713), QSize(640, 481)}) {
+        for (const QSize size :
+             {QSize(690, 600), QSize(700, 517), QSize(1000, 600), QSize(931, 713), QSize(640, 481),
+              QSize(500, 400), QSize(331, 250)}) {
             viewer.resize(size);
             const QImage shown = viewer.grab().toImage();
             const QRect area = viewer.placement().surfaceRect();
@@ -796,6 +829,43 @@ private Q_SLOTS:
         QCOMPARE(viewer.grab().toImage(), fresh(u"first.bmp"_s, QSize(320, 240), false));
         viewer.images().item(1).labels().add(lineAt(100, 50, 200));
         QCOMPARE(viewer.grab().toImage(), fresh(u"first.bmp"_s, QSize(320, 240), true));
+    }
+
+    // A box over a corner of the viewer, as the start-line box lies over it
+    // in the window, leaves the picture, labels and start line around it as
+    // an uncovered viewer shows them.
+    void viewerPaintsAroundACoveredCorner() {
+        QImage pattern(640, 480, QImage::Format_RGB32);
+        for (int y = 0; y < pattern.height(); ++y)
+            for (int x = 0; x < pattern.width(); ++x)
+                pattern.setPixel(x, y, qRgb(x & 0xFF, y & 0xFF, (x + y) & 0xFF));
+        QVERIFY(pattern.save(path(u"corner.bmp"_s), "BMP"));
+        const auto fill = [&](DicomViewer& viewer) {
+            viewer.resize(700, 520);
+            viewer.images().add(Image());
+            viewer.images().item(1).importBitmap(path(u"corner.bmp"_s), u"BMP"_s);
+            viewer.images().item(1).labels().add(lineAt(5, 2, 300));
+            viewer.setStartLine(3);
+        };
+        DicomViewer alone;
+        fill(alone);
+        const QImage expected = alone.grab().toImage();
+
+        QWidget window;
+        window.resize(700, 520);
+        DicomViewer covered(&window);
+        fill(covered);
+        QFrame box(&window);
+        box.setAutoFillBackground(true);
+        box.setGeometry(0, 0, 40, 40);
+        box.raise();
+        const QImage shown = window.grab().toImage();
+        int wrong = 0;
+        for (int y = 0; y < expected.height(); ++y)
+            for (int x = 0; x < expected.width(); ++x)
+                wrong +=
+                    !box.geometry().contains(x, y) && shown.pixel(x, y) != expected.pixel(x, y);
+        QCOMPARE(wrong, 0);
     }
 
     // A value near the right or bottom edge is drawn whole and inside the

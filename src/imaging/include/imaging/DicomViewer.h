@@ -111,11 +111,6 @@ private:
     // the same, drawn at pictureCorner().
     const QImage& picture(const QImage& shown, const ImagePlacement& placement);
     static QPoint pictureCorner(const ImagePlacement& placement);
-    // Enlarged: each widget pixel shows the image pixel under its centre,
-    // the one a click there measures.
-    static QImage scaledUp(const QImage& shown, const ImagePlacement& placement);
-    // Smaller than the image: rows blend, none can be told apart.
-    static QImage scaledDown(const QImage& shown, const ImagePlacement& placement);
 
     ImageCollection m_images;
     QString m_tag;

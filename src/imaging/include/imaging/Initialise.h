@@ -2,8 +2,9 @@
 
 namespace imaging {
 
-// Registers the decoders and silences the toolkit's console logging. Safe to
-// call more than once; every entry point calls it.
+// Registers the decoders, silences the toolkit's console logging and, with
+// glibc, keeps image-sized buffers on the heap between images. Safe to call
+// more than once; every entry point calls it.
 void initialise();
 
 } // namespace imaging
