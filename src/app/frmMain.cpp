@@ -156,7 +156,7 @@ void frmMain::createControls() {
     cmdCloseStudy = button("cmdCloseStudy", QStringLiteral("Ordner archivieren"), 9315);
     session::setTag(cmdCloseStudy, QString());
 
-    lblValues = makeControl<QLabel>(picMain, "lblValues", twips(180, 10935, 2445, 1590));
+    lblValues = makeControl<QLabel>(picMain, "lblValues", twips(180, 10125, 2445, 2400));
     lblValues->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblValues->setWordWrap(true);
 
@@ -210,16 +210,24 @@ void frmMain::wireHandlers() {
 }
 
 void frmMain::createReportCommand() {
-    cmdReport = makeControl<QPushButton>(picMain, "cmdReport", twips(180, 10125, 2445, 690),
-                                         QStringLiteral("Bericht erstellen"));
+    // Beside "Messungen:", over the label's empty right part: the report is of
+    // the folder chosen below it, and every place under the commands lies
+    // beyond the bottom of a 1366 x 768 screen.
+    cmdReport = makeControl<QPushButton>(picMain, "cmdReport", twips(1575, 195, 1050, 375),
+                                         QStringLiteral("Bericht"));
+    cmdReport->setFont(modGlobal::tahoma(9, false));
+    cmdReport->setToolTip(QStringLiteral(
+        "Bericht erstellen: Bericht_<Datum>.pdf und Messwerte.xlsx im gewählten Ordner"));
     cmdReport->setAutoDefault(false);
     cmdReport->setEnabled(false);
     openDocument = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     connect(cmdReport, &QPushButton::clicked, this, [this] { cmdReport_Click(); });
-    // Each command that may change the current folder or its measurements.
+    // A folder choice, and every change of the list's measured rows: a save by
+    // button, Enter, F9 or the unsaved question, a renumbering, a deletion, an
+    // archiving.
     connect(cboDone, &QComboBox::activated, this, [this] { updateReportCommand(); });
-    for (QPushButton* command : {cmdSave, cmdEdit, cmdDelete, cmdCloseStudy})
-        connect(command, &QPushButton::clicked, this, [this] { updateReportCommand(); });
+    connect(lvwList, &imagelist::ListView::countsChanged, this, [this] { updateReportCommand(); });
+    connect(cmdCloseStudy, &QPushButton::clicked, this, [this] { updateReportCommand(); });
 }
 
 // A report needs a current folder with a record or measured copies.

@@ -2,9 +2,11 @@
 #include "DicomFixtures.h"
 #include "TestSupport.h"
 #include "app/frmMain.h"
+#include "imaging/DicomViewer.h"
 #include "imaging/Imaging.h"
 #include "record/Record.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -42,17 +44,22 @@ class tst_ReportWindow : public QObject {
 private Q_SLOTS:
     void initTestCase() { imaging::initialise(); }
 
-    void theCommandSitsBelowTheArchiveButton() {
+    // Beside "Messungen:", clear of the label's text, the selector and the
+    // panel's edge, so that it is on screen even at 1366 x 768.
+    void theCommandSitsBesideTheFolderLabel() {
         TestWorkspace ws;
         frmMain w;
-        QCOMPARE(w.cmdReport->text(), QStringLiteral("Bericht erstellen"));
+        QCOMPARE(w.cmdReport->text(), QStringLiteral("Bericht"));
         QCOMPARE(w.cmdReport->parentWidget(), w.picMain);
-        QCOMPARE(w.cmdReport->x(), w.cmdCloseStudy->x());
-        QCOMPARE(w.cmdReport->width(), w.cmdCloseStudy->width());
-        QVERIFY(w.cmdReport->y() > w.cmdCloseStudy->geometry().bottom());
-        // The values label moved below it; nothing overlaps.
-        QVERIFY(w.lblValues->y() > w.cmdReport->geometry().bottom());
-        QVERIFY(w.lblValues->geometry().bottom() < w.picMain->height());
+        QCOMPARE(w.cmdReport->geometry().right(), w.cboDone->geometry().right());
+        QVERIFY(w.cmdReport->geometry().bottom() < w.cboDone->y());
+        const int labelText =
+            w.lblMain->x() + w.lblMain->fontMetrics().horizontalAdvance(w.lblMain->text());
+        QVERIFY(w.cmdReport->x() > labelText);
+        QVERIFY(w.cmdReport->fontMetrics().horizontalAdvance(w.cmdReport->text()) <
+                w.cmdReport->width() - 8);
+        // The values label keeps its place below "Ordner archivieren".
+        QVERIFY(w.lblValues->y() > w.cmdCloseStudy->geometry().bottom());
     }
 
     void writesAndOpensTheReport() {
@@ -116,8 +123,19 @@ private Q_SLOTS:
         fixtures::writeDicom(ws.path("/Messungen/Messung/Original/a.dcm"), {.patientId = "17"});
         frmMain w;
         QVERIFY(w.Form_Load());
+        w.show();
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
         choose(w, "- Aktuelle Messung -");
         QVERIFY(!w.cmdReport->isEnabled());
+
+        // The first save, here by F9, gives the folder its report.
+        QTest::keyClick(&w, frmMain::kNextKey);
+        Q_EMIT w.dvIMG->viewerMouseEvent(1, 0, 10, 10);
+        QTest::keyClick(&w, frmMain::kSaveAndNextKey);
+        QCOMPARE(messages.count(), 0);
+        QVERIFY(QFileInfo::exists(ws.path("/Messungen/Messung/Gemessen/17.dcm")));
+        QTRY_VERIFY(w.cmdReport->isEnabled());
     }
 };
 
