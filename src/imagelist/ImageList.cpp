@@ -6,6 +6,7 @@
 #include "core/AtomicFile.h"
 #include "core/Names.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -297,6 +298,10 @@ void readFolder(const QString& folder, int order, const QLocale& locale, Reading
 // How often the window shows the progress of a load.
 constexpr int kProgressIntervalMs = 50;
 
+// The rows are made in slices with the events run between them, so that a
+// long list does not hold up the window.
+constexpr qsizetype kRowsPerSlice = 5000;
+
 } // namespace
 
 bool LoadImageList(session::Session& s, const session::Controls& c) {
@@ -326,17 +331,18 @@ bool LoadImageList(session::Session& s, const session::Controls& c) {
     // Only a sort changes the list's direction, and none runs while this load
     // lets events run: a load started meanwhile supersedes this one.
     const int order = lvwList->sortOrder();
+    // Events run while the headers are read and between slices of rows; they
+    // may start a newer load or close the window, the session with it.
+    const QPointer<ListView> list(lvwList);
+    const QPointer<QProgressBar> bar(prgBar);
+    const auto superseded = [&] { return !list || !bar || s.loadGeneration != generation; };
     Reading reading;
     if (!modGlobal::fso().FolderExists(original)) {
         reading.folderProblem = QStringLiteral("Der Messordner „%1“ hat keinen Unterordner "
                                                "„Original“. Die Bildliste bleibt leer.")
                                     .arg(QDir::toNativeSeparators(folder));
     } else {
-        // The headers are read on another thread while events run here; they
-        // may start a newer load or close the window, the session with it.
-        const QPointer<ListView> list(lvwList);
-        const QPointer<QProgressBar> bar(prgBar);
-        const auto superseded = [&] { return !list || !bar || s.loadGeneration != generation; };
+        // The headers are read on another thread while events run here.
         std::atomic<int> total = -1;
         std::atomic<int> done = 0;
         std::atomic<bool> cancel = false;
@@ -373,6 +379,13 @@ bool LoadImageList(session::Session& s, const session::Controls& c) {
     QList<QTreeWidgetItem*> items;
     items.reserve(reading.rows.size());
     for (const Row& row : std::as_const(reading.rows)) {
+        if (!items.isEmpty() && items.size() % kRowsPerSlice == 0) {
+            QCoreApplication::processEvents();
+            if (superseded()) {
+                qDeleteAll(items);
+                return false;
+            }
+        }
         auto* item = new QTreeWidgetItem;
         item->setText(0, row.number);
         ListView::setTag(item, row.path);

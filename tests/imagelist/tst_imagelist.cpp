@@ -320,6 +320,40 @@ private Q_SLOTS:
         QVERIFY(w.listShown());
         QCOMPARE(messages.count(), 0);
     }
+
+    // After the reading, the rows of a long list are made with events run between slices of
+    // them; a load started there takes over as well.
+    void loadStartedWhileRowsAreMadeTakesOver() {
+        MessageRecorder messages;
+        constexpr int count = 5001; // more rows than one slice
+        const QString original = folder("lang/Original/");
+        writeImage(original + "0.dcm", "1");
+        const QByteArray image = readFile(original + "0.dcm");
+        for (int i = 1; i < count; ++i)
+            writeFile(original + QString::number(i) + ".dcm", image);
+        writeImage(folder("kurz/Original/a.dcm"), "40");
+        ListWindow w;
+        int started = 0;
+        connect(w.bar, &QProgressBar::valueChanged, [&](int value) {
+            if (value != count || started > 0)
+                return;
+            // A progress turn during the reading may already show the last file; set back,
+            // the bar shows the count again once the reading is done.
+            if (QThread::currentThread()->loopLevel() > 0) {
+                w.bar->setValue(count - 1);
+                return;
+            }
+            ++started;
+            QTimer::singleShot(0, [&] { QVERIFY(w.load(folder("kurz"))); });
+        });
+
+        QVERIFY(!w.load(folder("lang")));
+
+        QCOMPARE(started, 1);
+        QCOMPARE(rowsOf(*w.list), QStringList{"40|-|a.dcm"});
+        QVERIFY(w.listShown());
+        QCOMPARE(messages.count(), 0);
+    }
 };
 
 QTEST_MAIN(TestImageList)
