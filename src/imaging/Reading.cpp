@@ -38,6 +38,7 @@ bool hasDicomPrefix(const QString& path) {
     return file.open(QIODevice::ReadOnly) && file.read(132).mid(128) == "DICM";
 }
 
+// Text values in UTF-8, whatever character set the file declares.
 void convertTexts(DcmDataset& dataset) {
     OFString charset;
     dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, charset);
@@ -46,6 +47,12 @@ void convertTexts(DcmDataset& dataset) {
         // texts then read as Latin-1, which is what such files mostly hold.
         dataset.convertToUTF8();
     }
+}
+
+QString imageNumberOf(DcmDataset& dataset) {
+    OFString number;
+    dataset.findAndGetOFStringArray(DCM_PatientID, number);
+    return fromDicomText(number);
 }
 
 // A file's first bytes as a toolkit stream. A value longer than the read
@@ -119,9 +126,7 @@ std::optional<QString> numberFromPrefix(const QString& path) {
             if (format.getMetaInfo()->card() == 0 && !looksLikeDataSet(dataset))
                 return std::nullopt;
             convertTexts(dataset);
-            OFString number;
-            dataset.findAndGetOFStringArray(DCM_PatientID, number);
-            return fromDicomText(number);
+            return imageNumberOf(dataset);
         }
         // More bytes help only a parse that ran out of them.
         if (whole || status != EC_StreamNotifyClient)
@@ -238,9 +243,7 @@ QString readImageNumber(const QString& path) {
         }
         DcmFileFormat format;
         detail::loadFile(format, path, detail::Extent::UpToImageNumber);
-        OFString text;
-        format.getDataset()->findAndGetOFStringArray(DCM_PatientID, text);
-        number = detail::fromDicomText(text);
+        number = detail::imageNumberOf(*format.getDataset());
     });
     return number;
 }
