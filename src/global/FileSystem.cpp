@@ -3,6 +3,7 @@
 #include "core/Causes.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -85,15 +86,27 @@ QList<FileEntry> FileSystem::Files(const QString& path, FileTimes times) const {
             entries.append(
                 {path + QLatin1Char('/') + info.fileName(), info.fileName(), info.lastModified()});
     } else {
-        // Names alone: the directory listing tells files apart without a stat.
-        const QStringList names = QDir(path).entryList(filter, QDir::NoSort);
-        entries.reserve(names.size());
-        for (const QString& name : names)
+        // Names alone: the directory listing tells files apart without a stat,
+        // and the iterator builds no file information list as QDir does.
+        QDirIterator names(path, filter);
+        while (names.hasNext()) {
+            names.next();
+            const QString name = names.fileName();
             entries.append({path + QLatin1Char('/') + name, name, {}});
+        }
     }
-    std::sort(entries.begin(), entries.end(), [](const FileEntry& a, const FileEntry& b) {
-        return caseInsensitiveLess(a.name, b.name);
+    // In caseInsensitiveLess order, each name folded once rather than at
+    // every comparison: case-folded names compare as the names do without
+    // case.
+    QList<std::pair<QString, FileEntry>> keyed;
+    keyed.reserve(entries.size());
+    for (FileEntry& entry : entries)
+        keyed.append({entry.name.toCaseFolded(), std::move(entry)});
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
     });
+    for (qsizetype i = 0; i < keyed.size(); ++i)
+        entries[i] = std::move(keyed[i].second);
     return entries;
 }
 

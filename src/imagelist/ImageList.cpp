@@ -6,6 +6,7 @@
 #include "core/AtomicFile.h"
 #include "core/Names.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -240,11 +241,31 @@ struct Reading {
     std::exception_ptr failure;
 };
 
-// Lists Original and reads every file's number. Runs away from the window;
-// counts the listed files into total and the read ones into done, and stops
-// early once cancel is set.
-void readFolder(const QString& folder, Reading& out, std::atomic<int>& total,
-                std::atomic<int>& done, const std::atomic<bool>& cancel) {
+// Orders the rows as the load's two sorts by number leave them: by sort key
+// in the list's direction (order 0 ascending, 1 descending), compared as the
+// list compares texts, and rows with equal keys in the folder's order, since
+// both sorts are stable.
+void sortByNumber(QList<Row>& rows, int order, const QLocale& locale) {
+    QList<std::pair<QString, qsizetype>> keyed;
+    keyed.reserve(rows.size());
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        keyed.append({sortKeyFor(rows[i].number, locale).value_or(rows[i].number), i});
+    const bool descending = order != 0;
+    std::stable_sort(keyed.begin(), keyed.end(), [descending](const auto& a, const auto& b) {
+        return descending ? b.first < a.first : a.first < b.first;
+    });
+    QList<Row> sorted;
+    sorted.reserve(rows.size());
+    for (const auto& [key, at] : std::as_const(keyed))
+        sorted.append(std::move(rows[at]));
+    rows = std::move(sorted);
+}
+
+// Lists Original, reads every file's number and orders the rows by number.
+// Runs away from the window; counts the listed files into total and the read
+// ones into done, and stops early once cancel is set.
+void readFolder(const QString& folder, int order, const QLocale& locale, Reading& out,
+                std::atomic<int>& total, std::atomic<int>& done, const std::atomic<bool>& cancel) {
     try {
         QList<modGlobal::FileEntry> files;
         try {
@@ -268,6 +289,7 @@ void readFolder(const QString& folder, Reading& out, std::atomic<int>& total,
             }
             ++done;
         }
+        sortByNumber(out.rows, order, locale);
     } catch (...) {
         out.failure = std::current_exception();
     }
@@ -275,6 +297,10 @@ void readFolder(const QString& folder, Reading& out, std::atomic<int>& total,
 
 // How often the window shows the progress of a load.
 constexpr int kProgressIntervalMs = 50;
+
+// The rows are made in slices with the events run between them, so that a
+// long list does not hold up the window.
+constexpr qsizetype kRowsPerSlice = 5000;
 
 } // namespace
 
@@ -302,22 +328,27 @@ bool LoadImageList(session::Session& s, const session::Controls& c) {
     lvwList->clear();
 
     const QString original = folder + QLatin1Char('/') + core::names::kOriginal;
+    // Only a sort changes the list's direction, and none runs while this load
+    // lets events run: a load started meanwhile supersedes this one.
+    const int order = lvwList->sortOrder();
+    // Events run while the headers are read and between slices of rows; they
+    // may start a newer load or close the window, the session with it.
+    const QPointer<ListView> list(lvwList);
+    const QPointer<QProgressBar> bar(prgBar);
+    const auto superseded = [&] { return !list || !bar || s.loadGeneration != generation; };
     Reading reading;
     if (!modGlobal::fso().FolderExists(original)) {
         reading.folderProblem = QStringLiteral("Der Messordner „%1“ hat keinen Unterordner "
                                                "„Original“. Die Bildliste bleibt leer.")
                                     .arg(QDir::toNativeSeparators(folder));
     } else {
-        // The headers are read on another thread while events run here; they
-        // may start a newer load or close the window, the session with it.
-        const QPointer<ListView> list(lvwList);
-        const QPointer<QProgressBar> bar(prgBar);
-        const auto superseded = [&] { return !list || !bar || s.loadGeneration != generation; };
+        // The headers are read on another thread while events run here.
         std::atomic<int> total = -1;
         std::atomic<int> done = 0;
         std::atomic<bool> cancel = false;
-        const std::unique_ptr<QThread> worker(
-            QThread::create([&] { readFolder(folder, reading, total, done, cancel); }));
+        const std::unique_ptr<QThread> worker(QThread::create([&, locale = QLocale()] {
+            readFolder(folder, order, locale, reading, total, done, cancel);
+        }));
         QEventLoop loop;
         QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
         const auto showProgress = [&] {
@@ -348,6 +379,13 @@ bool LoadImageList(session::Session& s, const session::Controls& c) {
     QList<QTreeWidgetItem*> items;
     items.reserve(reading.rows.size());
     for (const Row& row : std::as_const(reading.rows)) {
+        if (!items.isEmpty() && items.size() % kRowsPerSlice == 0) {
+            QCoreApplication::processEvents();
+            if (superseded()) {
+                qDeleteAll(items);
+                return false;
+            }
+        }
         auto* item = new QTreeWidgetItem;
         item->setText(0, row.number);
         ListView::setTag(item, row.path);
@@ -355,9 +393,10 @@ bool LoadImageList(session::Session& s, const session::Controls& c) {
         items.append(item);
     }
     lvwList->addTopLevelItems(items);
-
-    SortListViewColumn(0, lvwList);
-    SortListViewColumn(0, lvwList);
+    // The rows came in number order; the list takes the state that sorting
+    // it twice by its first column leaves: that column, sorted, and the
+    // direction it had before.
+    lvwList->adoptSortState(0, true, order);
     s.loading = false;
     showList(lvwList, prgBar);
 

@@ -126,11 +126,15 @@ void ListView::setSortOrder(int order) {
 }
 
 void ListView::setSortState(int column, bool sorted, int order) {
+    adoptSortState(column, sorted, order);
+    if (m_sorted)
+        sortRows();
+}
+
+void ListView::adoptSortState(int column, bool sorted, int order) {
     m_sortKey = column;
     m_sorted = sorted;
     m_sortOrder = order == 0 ? 0 : 1;
-    if (m_sorted)
-        sortRows();
 }
 
 QString ListView::tag(const QTreeWidgetItem* item, int column) {

@@ -6,15 +6,23 @@
 #include "imaging/Initialise.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcistrmb.h>
+#include <dcmtk/dcmdata/dcistrmf.h>
 
 #include <QFile>
 #include <QFileInfo>
+
+#include <array>
+#include <optional>
 
 namespace imaging {
 
 namespace detail {
 
 namespace {
+
+// A read for the image number stops before the first tag above the Patient ID.
+const DcmTagKey kAfterImageNumber(DCM_PatientID.getGroup(), DCM_PatientID.getElement() + 1);
 
 // Files without file meta information are accepted only when they look like
 // a DICOM data set: DCMTK's auto-detection parses some arbitrary files
@@ -28,6 +36,103 @@ bool looksLikeDataSet(DcmDataset& dataset) {
 bool hasDicomPrefix(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) && file.read(132).mid(128) == "DICM";
+}
+
+// Text values in UTF-8, whatever character set the file declares.
+void convertTexts(DcmDataset& dataset) {
+    OFString charset;
+    dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, charset);
+    if (!charset.empty() && charset != "ISO_IR 192" && charset != "ISO_IR 6") {
+        // A character set the converter does not know keeps its bytes; the
+        // texts then read as Latin-1, which is what such files mostly hold.
+        dataset.convertToUTF8();
+    }
+}
+
+QString imageNumberOf(DcmDataset& dataset) {
+    OFString number;
+    dataset.findAndGetOFStringArray(DCM_PatientID, number);
+    return fromDicomText(number);
+}
+
+// A file's first bytes as a toolkit stream. A value longer than the read
+// limit stays in the file, as the toolkit's file stream leaves it, so no
+// length field makes the parse allocate; a deflated data set is not inflated
+// here, because the full read measures it first.
+class PrefixStream final : public DcmInputBufferStream {
+public:
+    explicit PrefixStream(const QString& path) : m_file(toFilename(path)) {}
+    DcmInputStreamFactory* newFactory() const override {
+        return new DcmInputFileStreamFactory(m_file, tell());
+    }
+    OFCondition installCompressionFilter(E_StreamCompression) override {
+        return EC_UnsupportedEncoding;
+    }
+
+private:
+    OFFilename m_file;
+};
+
+// The first read holds the Patient ID of nearly every file; the second one
+// that of files with longer headers. Beyond that the file stream reads on.
+constexpr std::array<qint64, 2> kPrefixBytes{4 * 1024, 64 * 1024};
+
+// Appends up to bytes from file to head, fewer only at the file's end; false
+// after a read error.
+bool readOn(QFile& file, QByteArray& head, qint64 bytes) {
+    const qsizetype start = head.size();
+    head.resize(start + bytes);
+    qint64 held = 0;
+    while (held < bytes) {
+        const qint64 got = file.read(head.data() + start + held, bytes - held);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        held += got;
+    }
+    head.resize(start + held);
+    return true;
+}
+
+// The number read from the file's first bytes through one open, without the
+// look at the file's end that the toolkit's file stream takes; nullopt where
+// they do not settle it (the Patient ID lies further in, the data set is
+// deflated, the file is damaged, no regular file or no DICOM data set at
+// first sight), which leaves the file to the full header read.
+std::optional<QString> numberFromPrefix(const QString& path) {
+    // Opening a named pipe would wait for a writer.
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return std::nullopt;
+    QByteArray head;
+    for (const qint64 size : kPrefixBytes) {
+        if (!readOn(file, head, size - head.size()))
+            return std::nullopt;
+        const bool whole = head.size() < size;
+        DcmFileFormat format;
+        PrefixStream stream(path);
+        stream.setBuffer(head.constData(), head.size());
+        if (whole)
+            stream.setEos();
+        format.transferInit();
+        const OFCondition status =
+            format.readUntilTag(stream, EXS_Unknown, EGL_noChange, 1024, kAfterImageNumber);
+        format.transferEnd();
+        if (status.good()) {
+            DcmDataset& dataset = *format.getDataset();
+            if (format.getMetaInfo()->card() == 0 && !looksLikeDataSet(dataset))
+                return std::nullopt;
+            convertTexts(dataset);
+            return imageNumberOf(dataset);
+        }
+        // More bytes help only a parse that ran out of them.
+        if (whole || status != EC_StreamNotifyClient)
+            return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -56,11 +161,9 @@ void loadFile(DcmFileFormat& format, const QString& path, Extent extent) {
     const OFCondition status =
         extent == Extent::Whole
             ? format.loadFile(toFilename(path))
-            : format.loadFileUntilTag(
-                  toFilename(path), EXS_Unknown, EGL_noChange, 1024, ERM_autoDetect,
-                  extent == Extent::Header
-                      ? DCM_PixelData
-                      : DcmTagKey(DCM_PatientID.getGroup(), DCM_PatientID.getElement() + 1));
+            : format.loadFileUntilTag(toFilename(path), EXS_Unknown, EGL_noChange, 1024,
+                                      ERM_autoDetect,
+                                      extent == Extent::Header ? DCM_PixelData : kAfterImageNumber);
     if (status.bad()) {
         QString cause = causeOf(status);
         if (cause == damagedCause() && !hasDicomPrefix(path)) {
@@ -80,13 +183,7 @@ void loadFile(DcmFileFormat& format, const QString& path, Extent extent) {
     if (format.getMetaInfo()->card() == 0 && !looksLikeDataSet(dataset)) {
         throw ImagingError(QStringLiteral("Die Datei %1 ist keine DICOM-Datei.").arg(quoted(path)));
     }
-    OFString charset;
-    dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, charset);
-    if (!charset.empty() && charset != "ISO_IR 192" && charset != "ISO_IR 6") {
-        // A character set the converter does not know keeps its bytes; the
-        // texts then read as Latin-1, which is what such files mostly hold.
-        dataset.convertToUTF8();
-    }
+    convertTexts(dataset);
 }
 
 void guarded(const QString& path, const std::function<void()>& action) {
@@ -137,11 +234,18 @@ Image readHeader(const QString& path) {
 }
 
 QString readImageNumber(const QString& path) {
-    DcmFileFormat format;
-    detail::guarded(path, [&] { detail::loadFile(format, path, detail::Extent::UpToImageNumber); });
-    OFString number;
-    format.getDataset()->findAndGetOFStringArray(DCM_PatientID, number);
-    return detail::fromDicomText(number);
+    initialise();
+    QString number;
+    detail::guarded(path, [&] {
+        if (std::optional<QString> read = detail::numberFromPrefix(path)) {
+            number = *read;
+            return;
+        }
+        DcmFileFormat format;
+        detail::loadFile(format, path, detail::Extent::UpToImageNumber);
+        number = detail::imageNumberOf(*format.getDataset());
+    });
+    return number;
 }
 
 } // namespace imaging

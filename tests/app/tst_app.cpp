@@ -374,20 +374,20 @@ private Q_SLOTS:
 #endif
     }
 
-    // Listings by name regardless of case; a move never replaces a file; only
-    // force deletes a read-only one.
+    // Listings by name regardless of case, names equal but for case by their code units; a move
+    // never replaces a file; only force deletes a read-only one.
     void fileSystemService() {
         TestWorkspace ws;
         const modGlobal::FileSystem& fs = modGlobal::fso();
         ws.mkpath("/list");
-        for (const char* name : {"b.dcm", "c.DCM", "A.dcm", "B2.dcm", "a2.dcm"})
+        for (const char* name : {"b.dcm", "c.DCM", "a.dcm", "A.dcm", "B2.dcm", "a2.dcm"})
             writeFile(ws.path("/list/") + QLatin1String(name));
         for (const char* name : {"zeta", "Beta", "alpha"})
             ws.mkpath("/list/" + QLatin1String(name));
         QStringList names;
         for (const modGlobal::FileEntry& entry : fs.Files(ws.path("/list")))
             names << entry.name;
-        QCOMPARE(names, QStringList({"A.dcm", "a2.dcm", "b.dcm", "B2.dcm", "c.DCM"}));
+        QCOMPARE(names, QStringList({"A.dcm", "a.dcm", "a2.dcm", "b.dcm", "B2.dcm", "c.DCM"}));
         QCOMPARE(fs.SubFolders(ws.path("/list")), QStringList({"alpha", "Beta", "zeta"}));
 
         writeFile(ws.path("/from.dcm"), "neu");

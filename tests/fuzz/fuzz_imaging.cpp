@@ -120,6 +120,8 @@ QList<Seed> writeSeeds(const QString& folder) {
         {"jpeg 2000 two frames", {.encoding = Jpeg2000Lossless, .frames = 2}},
         {"deflated", {.encoding = Deflated}},
         {"regions", {.regions = {{0, 0, 63, 47, 3, 0.05}}}},
+        {"long private value before the number", {.base = {.privateBytes = 2000}}},
+        {"number behind the first 4 KB", {.base = {.privateBytes = 6000}}},
     };
     const std::pair<const char*, fixtures::BmpSpec> bitmaps[] = {
         {"bmp 1 bit", {.bits = 1}},   {"bmp 4 bit colour", {.bits = 4, .greyPalette = false}},

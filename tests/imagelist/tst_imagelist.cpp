@@ -189,6 +189,48 @@ private Q_SLOTS:
         QCOMPARE(messages.count(), 0);
     }
 
+    void loadLeavesTheStateOfTwoSorts_data() {
+        QTest::addColumn<int>("order"); // the list's direction before the load
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QStringList>("rowsAfterClick");
+        const QStringList ascending{"7|-|a.dcm", "007|-|c.dcm", "7|-|e.dcm", "12|-|d.dcm",
+                                    "Kuh|-|b.dcm"};
+        // Descending keeps equal numbers in the folder's order too.
+        const QStringList descending{"Kuh|-|b.dcm", "12|-|d.dcm", "7|-|a.dcm", "007|-|c.dcm",
+                                     "7|-|e.dcm"};
+        QTest::newRow("ascending") << 0 << ascending << descending;
+        QTest::newRow("descending") << 1 << descending << ascending;
+    }
+
+    // The rows stand as sorting twice by number leaves them, and so does the list's state:
+    // sorted by the first column in the direction it had. The next sort, as a click on the
+    // column's header asks for, runs the other way.
+    void loadLeavesTheStateOfTwoSorts() {
+        QFETCH(int, order);
+        QFETCH(QStringList, rows);
+        QFETCH(QStringList, rowsAfterClick);
+        MessageRecorder messages;
+        const QString measured = folder(QStringLiteral("zustand-%1").arg(order));
+        const QStringList files{"a.dcm:7", "b.dcm:Kuh", "c.dcm:007", "d.dcm:12", "e.dcm:7"};
+        for (const QString& file : files)
+            writeImage(measured + "/Original/" + file.section(':', 0, 0), file.section(':', 1));
+        ListWindow w;
+        w.list->setSortKey(1);
+        w.list->setSortOrder(order);
+
+        QVERIFY(w.load(measured));
+
+        QCOMPARE(rowsOf(*w.list), rows);
+        QCOMPARE(w.list->sortKey(), 0);
+        QCOMPARE(w.list->sorted(), true);
+        QCOMPARE(w.list->sortOrder(), order);
+        QCOMPARE(messages.count(), 0);
+
+        imagelist::SortListViewColumn(0, w.list);
+        QCOMPARE(w.list->sortOrder(), 1 - order);
+        QCOMPARE(rowsOf(*w.list), rowsAfterClick);
+    }
+
     // Three hundred foreign files: the real message stays within the screen, OK button included.
     void manyUnreadableFilesFitTheScreen() {
         const QString measured = folder("fremd");
@@ -275,6 +317,40 @@ private Q_SLOTS:
 
         QCOMPARE(rowsOf(*w.list), (QStringList{"40|-|a.dcm", "41|-|b.dcm"}));
         QCOMPARE(w.bar->value(), 2);
+        QVERIFY(w.listShown());
+        QCOMPARE(messages.count(), 0);
+    }
+
+    // After the reading, the rows of a long list are made with events run between slices of
+    // them; a load started there takes over as well.
+    void loadStartedWhileRowsAreMadeTakesOver() {
+        MessageRecorder messages;
+        constexpr int count = 5001; // more rows than one slice
+        const QString original = folder("lang/Original/");
+        writeImage(original + "0.dcm", "1");
+        const QByteArray image = readFile(original + "0.dcm");
+        for (int i = 1; i < count; ++i)
+            writeFile(original + QString::number(i) + ".dcm", image);
+        writeImage(folder("kurz/Original/a.dcm"), "40");
+        ListWindow w;
+        int started = 0;
+        connect(w.bar, &QProgressBar::valueChanged, [&](int value) {
+            if (value != count || started > 0)
+                return;
+            // A progress turn during the reading may already show the last file; set back,
+            // the bar shows the count again once the reading is done.
+            if (QThread::currentThread()->loopLevel() > 0) {
+                w.bar->setValue(count - 1);
+                return;
+            }
+            ++started;
+            QTimer::singleShot(0, [&] { QVERIFY(w.load(folder("kurz"))); });
+        });
+
+        QVERIFY(!w.load(folder("lang")));
+
+        QCOMPARE(started, 1);
+        QCOMPARE(rowsOf(*w.list), QStringList{"40|-|a.dcm"});
         QVERIFY(w.listShown());
         QCOMPARE(messages.count(), 0);
     }

@@ -26,9 +26,18 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <vector>
+
+#if defined(Q_OS_UNIX)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace imaging;
 using namespace Qt::StringLiterals;
@@ -252,6 +261,56 @@ private Q_SLOTS:
         QCOMPARE(message.isEmpty(), cut == 0);
         QCOMPARE(failure([&] { readHeader(file); }), message);
     }
+
+    // The number read starts with the file's first 4 KB. When they end right between two
+    // elements before the Patient ID, the file does not end there: the number lies behind.
+    void readsNumberBehindFirstFourKilobytes() {
+        const QByteArray privateTag("\x09\x00\x00\x10OB", 6);
+        const auto privateEnd = [&](int bytes) {
+            const QString file =
+                write(u"boundary.dcm"_s, {.base = {.patientId = u"815"_s, .privateBytes = bytes}});
+            const qsizetype at = readFile(file).indexOf(privateTag);
+            return at < 0 ? at : at + 12 + bytes; // tag, VR, reserved bytes, length, value
+        };
+        const qsizetype end = privateEnd(2000);
+        QVERIFY(end > 0);
+        QCOMPARE(privateEnd(int(2000 + 4096 - end)), 4096);
+        QCOMPARE(readImageNumber(path(u"boundary.dcm"_s)), u"815"_s);
+    }
+
+    // A number in the file's own character set: "Ł" is byte A3 in Latin-2, "£" in Latin-1.
+    void readsNumberInItsCharacterSet() {
+        const QString file = write(u"latin2.dcm"_s, {});
+        damageFile(file, [](DcmDataset& d) {
+            d.putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 101");
+            d.putAndInsertString(DCM_PatientID, "Kuh \xA3");
+        });
+        QCOMPARE(readImageNumber(file), u"Kuh Ł"_s);
+    }
+
+#if defined(Q_OS_UNIX)
+    // A named pipe is no image file: refused at once, not opened to wait for a writer.
+    void refusesNamedPipeWithoutWaiting() {
+        const QByteArray pipe = QFile::encodeName(path(u"pipe.dcm"_s));
+        QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
+        // A reader waiting in open() is let through after two seconds.
+        std::atomic<bool> finished = false;
+        std::atomic<bool> released = false;
+        std::thread writer([&] {
+            for (int i = 0; i < 200 && !finished; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (const int fd = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK); fd >= 0) {
+                released = true;
+                ::close(fd);
+            }
+        });
+        const QString message = failure([&] { readImageNumber(path(u"pipe.dcm"_s)); });
+        finished = true;
+        writer.join();
+        QVERIFY(!released);
+        QVERIFY2(message.contains(u"keine Datei"_s), qPrintable(message));
+    }
+#endif
 
     void refusesDamagedPixelData_data() {
         QTest::addColumn<VariantSpec>("fixture");

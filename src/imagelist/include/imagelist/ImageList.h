@@ -26,11 +26,12 @@ void SortListViewColumn(int Index, ListView* CurrentListView);
 
 // Fills lvwList with one row per file of the session's current folder +
 // "/Original": the image number read from the file, the file's path as the
-// Tag and "X" or "-" for whether the measured copy exists. prgBar stands in
-// the list's place meanwhile. Files that cannot be read are left out and
-// named in one message afterwards. Returns false when a newer load of the
-// session superseded this one; it has then left the list and the bar to the
-// newer load.
+// Tag and "X" or "-" for whether the measured copy exists, ordered and with
+// the sort state as sorting the list twice by its first column leaves them.
+// prgBar stands in the list's place meanwhile. Files that cannot be read
+// are left out and named in one message afterwards. Returns false when a
+// newer load of the session superseded this one; it has then left the list
+// and the bar to the newer load.
 bool LoadImageList(session::Session& s, const session::Controls& c);
 
 } // namespace imagelist

@@ -46,6 +46,9 @@ public:
     void setSortOrder(int order);
     // All three at once, re-sorting at most once.
     void setSortState(int column, bool sorted, int order);
+    // All three at once without re-sorting, for rows that already stand in
+    // the order the state describes.
+    void adoptSortState(int column, bool sorted, int order);
 
     // The Tag of a row (column 0) or of one of its sub-items.
     static QString tag(const QTreeWidgetItem* item, int column = 0);
