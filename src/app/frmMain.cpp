@@ -177,6 +177,11 @@ std::function<void()> frmMain::run(void (*handler)(session::Session&, const sess
 void frmMain::wireHandlers() {
     connect(cboDone, &QComboBox::activated, this, [this] { cboDone_Click(); });
     lvwList->viewport()->installEventFilter(this);
+    // A click on a column's header sorts by it, numbers by value, and turns
+    // the direction; the next load keeps that direction.
+    lvwList->header()->setSectionsClickable(true);
+    connect(lvwList->header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { imagelist::SortListViewColumn(column, lvwList); });
     picStartLine->installEventFilter(this);
     connect(dvIMG, &imaging::DicomViewer::viewerMouseEvent, this,
             [this](int buttons, int shift, int x, int y) {
