@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -124,34 +123,6 @@ private Q_SLOTS:
         frmMain w;
         QCOMPARE(w.screen()->availableSize(), QSize(800, 800));
         QCOMPARE(w.size(), QSize(784, 752));
-    }
-
-    // In the window: a click on the band below the image measures nothing
-    // and leaves the clipboard alone; one on the image's last row measures.
-    void clickBelowTheImage() {
-        TestWorkspace ws;
-        ws.mkpath("/Messungen/Messung/Original");
-        fixtures::writeDicom(ws.path("/Messungen/Messung/Original/a.dcm"),
-                             fixtures::DicomSpec{"17", {}, "0.2\\0.2", "20261205", 400, 400});
-        MessageRecorder messages;
-        frmMain w;
-        openWindow(w, true);
-        QTreeWidgetItem* row = w.lvwList->topLevelItem(0);
-        QVERIFY(row);
-        QTest::mouseClick(w.lvwList->viewport(), Qt::LeftButton, {},
-                          w.lvwList->visualItemRect(row).center());
-        QCOMPARE(w.dvIMG->tag(), QStringLiteral("ORIGINAL"));
-        const QRect shown = w.dvIMG->placement().surfaceRect();
-        QVERIFY(shown.bottom() + 1 < w.dvIMG->height()); // a band below the image
-
-        QGuiApplication::clipboard()->setText(QStringLiteral("vorher"));
-        QTest::mouseClick(w.dvIMG, Qt::LeftButton, {},
-                          QPoint(shown.center().x(), shown.bottom() + 1));
-        QCOMPARE(w.dvIMG->images().item(1).labels().count(), 0);
-        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("vorher"));
-        QTest::mouseClick(w.dvIMG, Qt::LeftButton, {}, QPoint(shown.center().x(), shown.bottom()));
-        QCOMPARE(w.dvIMG->images().item(1).labels().count(), 2);
-        QCOMPARE(messages.count(), 0);
     }
 
     // A 30-digit number is elided in the middle within the fixed column and
