@@ -20,6 +20,15 @@ class TestCore : public QObject {
     static QStringList fileNames(const QString& folder) {
         return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
+    // The cause replacing target by content fails with, or "<none>".
+    static QString replaceCause(const QString& target, const QByteArray& content) {
+        try {
+            core::replaceFile(target, content);
+        } catch (const core::FileSystemError& e) {
+            return e.cause();
+        }
+        return QStringLiteral("<none>");
+    }
 
 private Q_SLOTS:
     // Every date form that names a real day becomes the folder-name form;
@@ -97,11 +106,7 @@ private Q_SLOTS:
         QString cause;
         {
             const FileSizeLimit limit(8);
-            try {
-                core::replaceFile(target, QByteArray(64, 'n'));
-            } catch (const core::FileSystemError& e) {
-                cause = e.cause();
-            }
+            cause = replaceCause(target, QByteArray(64, 'n'));
         }
         QCOMPARE(cause, u"Die Datei konnte nicht vollständig geschrieben werden; der "
                         "Datenträger ist vermutlich voll."_s);
@@ -150,11 +155,7 @@ private Q_SLOTS:
         QString cause;
         {
             const PermissionBitsEnforced enforced;
-            try {
-                core::replaceFile(target, QByteArray("new"));
-            } catch (const core::FileSystemError& e) {
-                cause = e.cause();
-            }
+            cause = replaceCause(target, "new");
         }
         QCOMPARE(cause, u"Es fehlt die Berechtigung für diesen Zugriff."_s);
         QCOMPARE(readFile(target), QByteArray("old"));
@@ -165,13 +166,8 @@ private Q_SLOTS:
     void refusesFolderTarget() {
         TestWorkspace ws;
         ws.mkpath("/3.dcm");
-        QString cause;
-        try {
-            core::replaceFile(ws.path("/3.dcm"), QByteArray("new"));
-        } catch (const core::FileSystemError& e) {
-            cause = e.cause();
-        }
-        QCOMPARE(cause, u"An dieser Stelle steht ein Ordner, keine Datei."_s);
+        QCOMPARE(replaceCause(ws.path("/3.dcm"), "new"),
+                 u"An dieser Stelle steht ein Ordner, keine Datei."_s);
         QVERIFY(QFileInfo(ws.path("/3.dcm")).isDir());
         QCOMPARE(fileNames(ws.root()), QStringList());
     }

@@ -55,6 +55,28 @@ QMap<QString, QString> recordRow(const QList<QStringList>& rows, qsizetype row) 
     return fields;
 }
 
+// Image number, 400 x 400 pixels, as Original/<file> of the current measurement.
+QString addImage(const TestWorkspace& ws, const QString& file, const QString& number,
+                 const QString& uid = {}, const QString& spacing = QStringLiteral("0.2\\0.2"),
+                 const QString& studyDate = QStringLiteral("20261205")) {
+    ws.mkpath("/Messungen/Messung/Original");
+    const QString path = ws.path("/Messungen/Messung/Original/" + file);
+    fixtures::writeDicom(path, {number, uid, spacing, studyDate, 400, 400});
+    return path;
+}
+
+// The values line written into a measured copy.
+QString valuesLine(const QString& copy) {
+    return imaging::readHeader(copy).attribute(0x0020, 0x4000).value();
+}
+
+// The commands for the shown image: saving, renumbering and deleting.
+void checkCommands(const frmMain& w, bool enabled) {
+    QCOMPARE(w.cmdSave->isEnabled(), enabled);
+    QCOMPARE(w.chkEdit->isEnabled(), enabled);
+    QCOMPARE(w.cmdDelete->isEnabled(), enabled);
+}
+
 // Every DICOM file below a folder, by name.
 QStringList dicomFiles(const QString& folder) {
     QStringList files;
@@ -74,7 +96,6 @@ private Q_SLOTS:
     void measureAndSave();
     void mixedUnitsAndStartLines();
     void savedMeasurementsAreNotReplacedUnasked();
-    void refusedArchiveChangesNothing_data();
     void refusedArchiveChangesNothing();
     void wholeDay();
     void keysShowAndSaveAndGoOn();
@@ -86,10 +107,10 @@ private Q_SLOTS:
     void progressFollowsTheFolder();
 
 private:
-    // A window on a current measurement of images with these numbers (files
-    // "<number>.dcm", 400 x 400, 0.2 mm, 5 December 2026), shown and active,
-    // the folder chosen.
-    void openDay(frmMain& w, TestWorkspace& ws, const QStringList& numbers);
+    // The window loaded, shown and active, the current measurement chosen.
+    void openCurrent(frmMain& w);
+    // openCurrent on images with these numbers (files "<number>.dcm").
+    void openDay(frmMain& w, const TestWorkspace& ws, const QStringList& numbers);
     void choose(frmMain& w, const QString& entry);
     void clickRow(frmMain& w, const QString& number, Qt::MouseButton button = Qt::LeftButton);
     void clickFileRow(frmMain& w, const QString& path);
@@ -99,6 +120,21 @@ private:
 
 void tst_workday::initTestCase() {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+}
+
+void tst_workday::openCurrent(frmMain& w) {
+    QVERIFY(w.Form_Load());
+    w.show();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    choose(w, "- Aktuelle Messung -");
+}
+
+void tst_workday::openDay(frmMain& w, const TestWorkspace& ws, const QStringList& numbers) {
+    for (const QString& number : numbers)
+        addImage(ws, number + ".dcm", number);
+    openCurrent(w);
+    QCOMPARE(w.lvwList->topLevelItemCount(), numbers.size());
 }
 
 void tst_workday::choose(frmMain& w, const QString& entry) {
@@ -138,32 +174,23 @@ void tst_workday::setStartLine(frmMain& w, int y) {
 void tst_workday::measureAndSave() {
     TestWorkspace ws;
     MessageRecorder messages;
-    ws.mkpath("/Messungen/Messung/Original");
-    fixtures::writeDicom(ws.path("/Messungen/Messung/Original/a.dcm"),
-                         fixtures::DicomSpec{"17", {}, "0.2\\0.2", "20261205", 400, 400});
-    fixtures::writeDicom(ws.path("/Messungen/Messung/Original/b.dcm"),
-                         fixtures::DicomSpec{"5", {}, {}, "20261205", 400, 400});
+    addImage(ws, "a.dcm", "17");
+    const QString b = addImage(ws, "b.dcm", "5", {}, {});
     { // the scanner's comment on cow 5 stays in its measured copy
         imaging::ImageCollection five;
-        five.readFile(ws.path("/Messungen/Messung/Original/b.dcm"));
+        five.readFile(b);
         five.item(1).addAttribute(0x0020, 0x4000, QStringLiteral("Kuh lahmt"));
-        five.item(1).write(ws.path("/Messungen/Messung/Original/b.dcm"), true);
+        five.item(1).write(b, true);
     }
     frmMain w;
-    QVERIFY(w.Form_Load());
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-
-    choose(w, "- Aktuelle Messung -");
+    openCurrent(w);
     QCOMPARE(rowTexts(w.lvwList), (QStringList{"5", "17"}));
     QVERIFY(w.cmdCloseStudy->isEnabled());
 
     clickRow(w, "17");
     QCOMPARE(w.windowTitle(), QStringLiteral("Kalvara | 17  (0.2)"));
     QCOMPARE(w.dvIMG->tag(), QStringLiteral("ORIGINAL"));
-    QVERIFY(w.cmdSave->isEnabled());
-    QVERIFY(w.chkEdit->isEnabled());
-    QVERIFY(w.cmdDelete->isEnabled());
+    checkCommands(w, true);
     QCOMPARE(w.cmdCloseStudy->property("Tag").toString(), QStringLiteral("20261205"));
 
     setStartLine(w, 100);
@@ -225,9 +252,7 @@ void tst_workday::measureAndSave() {
 
     clickRow(w, "17", Qt::RightButton);
     QCOMPARE(w.dvIMG->tag(), QString());
-    QVERIFY(!w.cmdSave->isEnabled());
-    QVERIFY(!w.chkEdit->isEnabled());
-    QVERIFY(!w.cmdDelete->isEnabled());
+    checkCommands(w, false);
     const QImage copy = w.dvIMG->images().item(1).displayImage();
     int red = 0;
     for (int y = 105; y < 245; ++y) {
@@ -289,9 +314,7 @@ void tst_workday::measureAndSave() {
     // Choosing a folder again leaves the commands off for the image still shown.
     QVERIFY(w.cmdSave->isEnabled());
     choose(w, "- Aktuelle Messung -");
-    QVERIFY(!w.cmdSave->isEnabled());
-    QVERIFY(!w.chkEdit->isEnabled());
-    QVERIFY(!w.cmdDelete->isEnabled());
+    checkCommands(w, false);
     QCOMPARE(w.dvIMG->tag(), QString());
 #endif
 }
@@ -299,18 +322,13 @@ void tst_workday::measureAndSave() {
 void tst_workday::mixedUnitsAndStartLines() {
     TestWorkspace ws;
     MessageRecorder messages;
-    ws.mkpath("/Messungen/Messung/Original");
+    addImage(ws, "b.dcm", "22", "1.2.22", {});
     // No Pixel Spacing; the left half is an ultrasound region of 0,01 cm per row.
     fixtures::writeVariant(ws.path("/Messungen/Messung/Original/a.dcm"),
                            {.base = {"21", "1.2.21", {}, "20261205", 400, 400},
                             .regions = {{0, 0, 199, 399, 3, 0.01}}});
-    fixtures::writeDicom(ws.path("/Messungen/Messung/Original/b.dcm"),
-                         fixtures::DicomSpec{"22", "1.2.22", {}, "20261205", 400, 400});
     frmMain w;
-    QVERIFY(w.Form_Load());
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    choose(w, "- Aktuelle Messung -");
+    openCurrent(w);
 
     // 200 rows inside the region, 200 outside, then 200 from a new start line.
     clickRow(w, "21");
@@ -323,16 +341,18 @@ void tst_workday::mixedUnitsAndStartLines() {
     QTest::keyClick(&w, Qt::Key_Return);
 
     const QString recordFile = ws.path("/Messungen/Messung/Messwerte.csv");
-    const QMap<QString, QString> saved = recordRow(csvRows(recordFile), 1);
     const QMap<QString, QString> expected = {
         {"Startlinie", ""},  {"Einheit", ""},         {"Länge 1", "20"},
         {"Einheit 1", "mm"}, {"Startlinie 1", "100"}, {"Länge 2", "200"},
         {"Einheit 2", "px"}, {"Startlinie 2", "100"}, {"Länge 3", "200"},
         {"Einheit 3", "px"}, {"Startlinie 3", "50"}};
-    for (auto it = expected.begin(); it != expected.end(); ++it)
-        QCOMPARE(saved.value(it.key()), it.value());
-    const QString copy = ws.path("/Messungen/Messung/Gemessen/21.dcm");
-    QCOMPARE(imaging::readHeader(copy).attribute(0x0020, 0x4000).value(),
+    const auto compareFirstRow = [&](const QList<QStringList>& rows) {
+        const QMap<QString, QString> saved = recordRow(rows, 1);
+        for (auto it = expected.begin(); it != expected.end(); ++it)
+            QCOMPARE(saved.value(it.key()), it.value());
+    };
+    compareFirstRow(csvRows(recordFile));
+    QCOMPARE(valuesLine(ws.path("/Messungen/Messung/Gemessen/21.dcm")),
              QStringLiteral("Messwerte: 20 mm ab Startlinie 100; 200 px ab Startlinie 100; "
                             "200 px ab Startlinie 50"));
 
@@ -343,26 +363,18 @@ void tst_workday::mixedUnitsAndStartLines() {
     QTest::keyClick(&w, Qt::Key_Return);
     const QList<QStringList> rebuilt = csvRows(recordFile);
     QCOMPARE(rebuilt.size(), 3);
-    const QMap<QString, QString> rebuiltRow = recordRow(rebuilt, 1);
-    for (auto it = expected.begin(); it != expected.end(); ++it)
-        QCOMPARE(rebuiltRow.value(it.key()), it.value());
+    compareFirstRow(rebuilt);
     QCOMPARE(messages.count(), 0);
 }
 
 void tst_workday::savedMeasurementsAreNotReplacedUnasked() {
     TestWorkspace ws;
     MessageRecorder messages(modGlobal::Answer::No);
-    ws.mkpath("/Messungen/Messung/Original");
     // Two images that share the number 31, so one measured copy's name.
-    const QString a = ws.path("/Messungen/Messung/Original/a.dcm");
-    const QString b = ws.path("/Messungen/Messung/Original/b.dcm");
-    fixtures::writeDicom(a, fixtures::DicomSpec{"31", "1.2.31", "0.2\\0.2", "20261205", 400, 400});
-    fixtures::writeDicom(b, fixtures::DicomSpec{"31", "1.2.32", "0.2\\0.2", "20261205", 400, 400});
+    const QString a = addImage(ws, "a.dcm", "31", "1.2.31");
+    const QString b = addImage(ws, "b.dcm", "31", "1.2.32");
     frmMain w;
-    QVERIFY(w.Form_Load());
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    choose(w, "- Aktuelle Messung -");
+    openCurrent(w);
     clickFileRow(w, a);
     setStartLine(w, 100);
     clickImage(w, 40, 250);
@@ -400,8 +412,7 @@ void tst_workday::savedMeasurementsAreNotReplacedUnasked() {
     clickFileRow(w, a);
     QTest::keyClick(&w, Qt::Key_Return);
     QCOMPARE(messages.count(), 4);
-    QCOMPARE(imaging::readHeader(copy).attribute(0x0020, 0x4000).value(),
-             QStringLiteral("Messwerte: keine"));
+    QCOMPARE(valuesLine(copy), QStringLiteral("Messwerte: keine"));
     QTest::keyClick(&w, Qt::Key_Return);
     QCOMPARE(messages.count(), 4);
 
@@ -411,24 +422,14 @@ void tst_workday::savedMeasurementsAreNotReplacedUnasked() {
     QCOMPARE(csvRows(recordFile).size(), 1);
 }
 
-void tst_workday::refusedArchiveChangesNothing_data() {
-    QTest::addColumn<QString>("studyDate");
-    QTest::newRow("no study date") << QString();
-    QTest::newRow("not a date") << QStringLiteral("2026");
-}
-
+// The archive refuses a study date that is no date (the refusals themselves
+// are tested with the folder commands): the window keeps the image.
 void tst_workday::refusedArchiveChangesNothing() {
-    QFETCH(QString, studyDate);
     TestWorkspace ws;
     MessageRecorder messages;
-    ws.mkpath("/Messungen/Messung/Original");
-    fixtures::writeDicom(ws.path("/Messungen/Messung/Original/a.dcm"),
-                         fixtures::DicomSpec{"41", "1.2.41", "0.2\\0.2", studyDate, 400, 400});
+    addImage(ws, "a.dcm", "41", "1.2.41", "0.2\\0.2", "2026");
     frmMain w;
-    QVERIFY(w.Form_Load());
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    choose(w, "- Aktuelle Messung -");
+    openCurrent(w);
     clickRow(w, "41");
     setStartLine(w, 100);
     clickImage(w, 40, 250);
@@ -439,9 +440,7 @@ void tst_workday::refusedArchiveChangesNothing() {
     QCOMPARE(messages.count(), 2);
     QCOMPARE(messages.last().buttons, modGlobal::Buttons::Ok); // the refusal
     QCOMPARE(w.dvIMG->tag(), QStringLiteral("ORIGINAL"));
-    QVERIFY(w.cmdSave->isEnabled());
-    QVERIFY(w.cmdDelete->isEnabled());
-    QVERIFY(w.chkEdit->isEnabled());
+    checkCommands(w, true);
     QCOMPARE(w.lvwList->topLevelItemCount(), 1);
 
     // The measurement on the shown image can still be saved.
@@ -459,13 +458,10 @@ void tst_workday::wholeDay() {
     QCOMPARE(imagesAtStart, 7);
 
     frmMain w;
-    QVERIFY(w.Form_Load());
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    openCurrent(w);
 
     // Import both bitmaps for 5 December, from inside the modal dialog. Its
     // preview in the viewer switches off the commands of the image shown before.
-    choose(w, "- Aktuelle Messung -");
     clickRow(w, "17");
     bool imported = false;
     QTimer::singleShot(0, this, [&] {
@@ -477,8 +473,7 @@ void tst_workday::wholeDay() {
                 dialog->close();
         });
         QTRY_COMPARE(dialog->lblInfo->text(), QStringLiteral("Bild 1 von 2"));
-        QVERIFY(!w.cmdSave->isEnabled());
-        QVERIFY(!w.cmdDelete->isEnabled());
+        checkCommands(w, false);
         QVERIFY(w.dvIMG->tag().isEmpty());
         dialog->dtpStudyDate->setDate(QDate(2026, 12, 5));
         dialog->txtPixelSpacing->setText(QStringLiteral("0.2\\0.2"));
@@ -566,19 +561,6 @@ void tst_workday::wholeDay() {
     QCOMPARE(messages.count(), 1);
 }
 
-void tst_workday::openDay(frmMain& w, TestWorkspace& ws, const QStringList& numbers) {
-    ws.mkpath("/Messungen/Messung/Original");
-    for (const QString& number : numbers)
-        fixtures::writeDicom(ws.path("/Messungen/Messung/Original/" + number + ".dcm"),
-                             fixtures::DicomSpec{number, {}, "0.2\\0.2", "20261205", 400, 400});
-    QVERIFY(w.Form_Load());
-    w.show();
-    QApplication::setActiveWindow(&w);
-    QVERIFY(QTest::qWaitForWindowActive(&w));
-    choose(w, "- Aktuelle Messung -");
-    QCOMPARE(w.lvwList->topLevelItemCount(), numbers.size());
-}
-
 // F8 / F7 show the next / previous row's image as a left click would, F9
 // saves and goes on to the next row without a measured copy; at either end
 // the keys stay and say so.
@@ -624,9 +606,7 @@ void tst_workday::keysShowAndSaveAndGoOn() {
     setStartLine(w, 100);
     clickImage(w, 40, 250);
     QTest::keyClick(&w, Qt::Key_F9);
-    QCOMPARE(imaging::readHeader(ws.path("/Messungen/Messung/Gemessen/1.dcm"))
-                 .attribute(0x0020, 0x4000)
-                 .value(),
+    QCOMPARE(valuesLine(ws.path("/Messungen/Messung/Gemessen/1.dcm")),
              QStringLiteral("Messwerte ab Startlinie 100: 30 mm"));
     QCOMPARE(rowFor(w.lvwList, "1")->text(1), QStringLiteral("X"));
     QCOMPARE(w.txtEdit->text(), QStringLiteral("2"));
@@ -664,9 +644,7 @@ void tst_workday::keyboardSelectionNeverSavesAnotherImage() {
     w.lvwList->setFocus();
     QTest::keyClick(w.lvwList, Qt::Key_Down);
     QCOMPARE(w.lvwList->currentItem(), rowFor(w.lvwList, "2"));
-    QVERIFY(!w.cmdSave->isEnabled());
-    QVERIFY(!w.cmdDelete->isEnabled());
-    QVERIFY(!w.chkEdit->isEnabled());
+    checkCommands(w, false);
     QTest::keyClick(w.lvwList, Qt::Key_Return);
     QCOMPARE(ws.fileNames("/Messungen/Messung/Gemessen"), QStringList());
     QTest::keyClick(w.lvwList, Qt::Key_Up);

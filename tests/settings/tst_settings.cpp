@@ -98,34 +98,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("read");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QByteArray>("after");
-        QTest::newRow("UTF-16LE") << utf16("[GENERAL]\r\nStartLine=12\r\nB=2\r\n", true)
-                                  << "StartLine"
-                                  << "12"
-                                  << "340" << utf16("[GENERAL]\r\nStartLine=340\r\nB=2\r\n", true);
-        QTest::newRow("UTF-16BE, key appended")
-            << utf16("[GENERAL]\r\nB=2", false) << "StudyDate"
-            << "<default>"
-            << "05.12.2026" << utf16("[GENERAL]\r\nB=2\r\nStudyDate=05.12.2026\r\n", false);
-        QTest::newRow("UTF-16LE, odd byte kept") << utf16("[GENERAL]\nA=1\n", true) + 'x' << "A"
-                                                 << "1"
-                                                 << "9" << utf16("[GENERAL]\nA=9\n", true) + 'x';
-        QTest::newRow("code page")
-            << QByteArray("[GENERAL]\r\nOrt=M\xfcnchen \x80\r\nA=1\r\n") << "Ort"
-            << "München €"
-            << "Grüße €"
-            << QByteArray("[GENERAL]\r\nOrt=Gr\xfc\xdf"
-                          "e \x80\r\nA=1\r\n");
-        QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF[GENERAL]\nA=1\n") << "A"
-                                        << "1"
-                                        << "Grüße"
-                                        << QByteArray("\xEF\xBB\xBF[GENERAL]\nA=Gr\xC3\xBC\xC3\x9F"
-                                                      "e\n");
-        QTest::newRow("CR only") << QByteArray("[GENERAL]\rA=1\rB=2\r") << "B"
-                                 << "2"
-                                 << "9" << QByteArray("[GENERAL]\rA=1\rB=9\r");
-        QTest::newRow("CR only, key appended") << QByteArray("; c\r[GENERAL]\rA=1") << "C"
-                                               << "<default>"
-                                               << "9" << QByteArray("; c\r[GENERAL]\rA=1\rC=9\r");
+        const auto row = [](const char* name, const QByteArray& before, const char* key,
+                            const QString& read, const QString& value, const QByteArray& after) {
+            QTest::newRow(name) << before << key << read << value << after;
+        };
+        row("UTF-16LE", utf16("[GENERAL]\r\nStartLine=12\r\nB=2\r\n", true), "StartLine", "12",
+            "340", utf16("[GENERAL]\r\nStartLine=340\r\nB=2\r\n", true));
+        row("UTF-16BE, key appended", utf16("[GENERAL]\r\nB=2", false), "StudyDate", "<default>",
+            "05.12.2026", utf16("[GENERAL]\r\nB=2\r\nStudyDate=05.12.2026\r\n", false));
+        row("UTF-16LE, odd byte kept", utf16("[GENERAL]\nA=1\n", true) + 'x', "A", "1", "9",
+            utf16("[GENERAL]\nA=9\n", true) + 'x');
+        row("code page", "[GENERAL]\r\nOrt=M\xfcnchen \x80\r\nA=1\r\n", "Ort", "München €",
+            "Grüße €",
+            "[GENERAL]\r\nOrt=Gr\xfc\xdf"
+            "e \x80\r\nA=1\r\n");
+        row("UTF-8 with BOM", "\xEF\xBB\xBF[GENERAL]\nA=1\n", "A", "1", "Grüße",
+            "\xEF\xBB\xBF[GENERAL]\nA=Gr\xC3\xBC\xC3\x9F"
+            "e\n");
+        row("CR only", "[GENERAL]\rA=1\rB=2\r", "B", "2", "9", "[GENERAL]\rA=1\rB=9\r");
+        row("CR only, key appended", "; c\r[GENERAL]\rA=1", "C", "<default>", "9",
+            "; c\r[GENERAL]\rA=1\rC=9\r");
     }
     void keepsEncoding() {
         QFETCH(QByteArray, before);

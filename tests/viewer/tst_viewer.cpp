@@ -292,16 +292,15 @@ private Q_SLOTS:
     void recordFailureWarns_data() {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("lead");
-        QTest::newRow("save") << "save"
-                              << "Die gemessene Kopie ist gespeichert, ihre Messwerte "
-                                 "fehlen aber in der Messwerttabelle.";
-        QTest::newRow("renumber") << "renumber"
-                                  << "Die Bildnummer ist geändert, in der "
-                                     "Messwerttabelle steht das Bild aber noch "
-                                     "unter der alten Nummer.";
-        QTest::newRow("delete") << "delete"
-                                << "Das Bild ist gelöscht, seine Messwerte stehen "
-                                   "aber noch in der Messwerttabelle.";
+        const auto add = [](const char* command, const char* lead) {
+            QTest::newRow(command) << QString::fromUtf8(command) << QString::fromUtf8(lead);
+        };
+        add("save", "Die gemessene Kopie ist gespeichert, ihre Messwerte fehlen aber in der "
+                    "Messwerttabelle.");
+        add("renumber", "Die Bildnummer ist geändert, in der Messwerttabelle steht das Bild aber "
+                        "noch unter der alten Nummer.");
+        add("delete", "Das Bild ist gelöscht, seine Messwerte stehen aber noch in der "
+                      "Messwerttabelle.");
     }
     void recordFailureWarns() {
         QFETCH(QString, command);
@@ -336,11 +335,11 @@ private Q_SLOTS:
         row->setText(1, "X");
         if (button != 0)
             viewer::lvwList_MouseUp(s, c, button);
+        c.txtEdit->setText(number);
         auto* other = new QTreeWidgetItem(c.lvwList, {"20", "-"});
         ListView::setTag(other, folder("/Original/IMG0020"));
         row->setSelected(button != 0);
         other->setSelected(button == 0); // 17 is still shown
-        c.txtEdit->setText(number);
         viewer::cmdEdit_Click(s, c);
         delete other;
         if (refused) {
@@ -393,16 +392,14 @@ private Q_SLOTS:
         QTest::addColumn<KillAt>("at");
         QTest::addColumn<QString>("part"); // of the path at which the child is killed
         QTest::addColumn<QString>("number");
-        QTest::newRow("writing the journal") << KillAt::Rename << "Vorgang.json"
-                                             << "17";
-        QTest::newRow("writing the new file") << KillAt::Rename << "/Original/."
-                                              << "17";
-        QTest::newRow("deleting the old file") << KillAt::Remove << "IMG0017"
-                                               << "23";
-        QTest::newRow("updating the record") << KillAt::Rename << "Messwerte.csv"
-                                             << "23";
-        QTest::newRow("removing the journal") << KillAt::Remove << "Vorgang.json"
-                                              << "23";
+        const auto add = [](const char* name, KillAt at, const char* part, const char* number) {
+            QTest::newRow(name) << at << QString::fromLatin1(part) << QString::fromLatin1(number);
+        };
+        add("writing the journal", KillAt::Rename, "Vorgang.json", "17");
+        add("writing the new file", KillAt::Rename, "/Original/.", "17");
+        add("deleting the old file", KillAt::Remove, "IMG0017", "23");
+        add("updating the record", KillAt::Rename, "Messwerte.csv", "23");
+        add("removing the journal", KillAt::Remove, "Vorgang.json", "23");
 #endif
     }
     void interruptedRenumbering() {

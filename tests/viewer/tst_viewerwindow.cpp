@@ -159,6 +159,19 @@ private Q_SLOTS:
         QVERIFY(!w->dvIMG->guide());
     }
 
+    // A click on the band below the image measures nothing and leaves the
+    // clipboard alone; one on the image's last row measures.
+    void clickBelowTheImage() {
+        const QRect shown = w->dvIMG->placement().surfaceRect();
+        QVERIFY(shown.bottom() + 1 < w->dvIMG->height());
+        QTest::mouseClick(w->dvIMG, Qt::LeftButton, {},
+                          QPoint(shown.center().x(), shown.bottom() + 1));
+        QCOMPARE(labels().count(), 0);
+        QCOMPARE(clipboard(), QStringLiteral("vorher"));
+        QTest::mouseClick(w->dvIMG, Qt::LeftButton, {}, QPoint(shown.center().x(), shown.bottom()));
+        QCOMPARE(labels().count(), 2);
+    }
+
     void noGuideWithoutStartLine() {
         writeFile(ws->path("/Settings.ini"), "[GENERAL]\r\nStartLine=oben\r\n");
         w.reset();
