@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDirIterator>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -105,6 +106,7 @@ private Q_SLOTS:
     void nothingUnsavedAsksNothing();
     void failedSaveStays();
     void progressFollowsTheFolder();
+    void headerClickTurnsTheOrder();
 
 private:
     // The window loaded, shown and active, the current measurement chosen.
@@ -812,6 +814,26 @@ void tst_workday::progressFollowsTheFolder() {
     clickRow(w, "2");
     QTest::mouseClick(w.cmdDelete, Qt::LeftButton);
     QTRY_COMPARE(w.lblProgress->text(), QStringLiteral("0 von 2 gemessen"));
+}
+
+// A click on "Nr." sorts by value the other way round; the next load keeps
+// that direction, the shown row stays selected.
+void tst_workday::headerClickTurnsTheOrder() {
+    TestWorkspace ws;
+    MessageRecorder messages;
+    frmMain w;
+    openDay(w, ws, {"2", "10", "1"});
+    QCOMPARE(rowTexts(w.lvwList), QStringList({"1", "2", "10"}));
+    clickRow(w, "2");
+    QHeaderView* header = w.lvwList->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
+    QCOMPARE(rowTexts(w.lvwList), QStringList({"10", "2", "1"}));
+    QCOMPARE(w.lvwList->currentItem(), rowFor(w.lvwList, "2"));
+    QVERIFY(w.cmdSave->isEnabled());
+    choose(w, "- Aktuelle Messung -");
+    QCOMPARE(rowTexts(w.lvwList), QStringList({"10", "2", "1"}));
+    QCOMPARE(messages.count(), 0);
 }
 
 QTEST_MAIN(tst_workday)
