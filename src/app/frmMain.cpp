@@ -443,6 +443,13 @@ void frmMain::showKeyStatus(const QString& text) {
     lblKeys->setText(text.isEmpty() ? kKeyHint : text);
 }
 
+void frmMain::goToRow(QTreeWidgetItem* row) {
+    if (!viewer::confirmLeaving(session, controls()))
+        return;
+    showKeyStatus({});
+    viewer::showRow(session, controls(), row);
+}
+
 void frmMain::showNeighbour(int step) {
     QTreeWidgetItem* row = viewer::neighbourRow(controls(), step);
     if (!row) {
@@ -451,10 +458,7 @@ void frmMain::showNeighbour(int step) {
                                  : QStringLiteral("Das erste Bild der Liste."));
         return;
     }
-    if (!viewer::confirmLeaving(session, controls()))
-        return;
-    showKeyStatus({});
-    viewer::showRow(session, controls(), row);
+    goToRow(row);
 }
 
 void frmMain::saveAndShowNext() {
@@ -471,10 +475,7 @@ void frmMain::saveAndShowNext() {
                 : QStringLiteral("Kein ungemessenes Bild in der Liste."));
         return;
     }
-    if (!viewer::confirmLeaving(session, controls()))
-        return;
-    showKeyStatus({});
-    viewer::showRow(session, controls(), row);
+    goToRow(row);
 }
 
 bool frmMain::leaveForFolderChoice() {

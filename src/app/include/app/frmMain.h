@@ -15,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QTreeWidgetItem;
 
 namespace imaging {
 class DicomViewer;
@@ -96,6 +97,8 @@ private:
     // The day's controls: progress and keys.
     void createDayControls();
     void wireDayKeys();
+    // Asks before leaving unsaved measurements, then shows row's image.
+    void goToRow(QTreeWidgetItem* row);
     // Shows the image of the row step rows from the current one.
     void showNeighbour(int step);
     // Saves as cmdSave does, then shows the next row without a measured copy.
