@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace imaging {
 
@@ -53,18 +54,13 @@ QImage copied(const uchar* pixels, int width, int height, QImage::Format format)
     return result;
 }
 
-// Rows of 8-bit samples as the data set holds them.
-struct Frame {
-    const Uint8* pixels = nullptr;
-    int width = 0;
-    int height = 0;
-};
-
 // Frame 1 of native pixel data with unsigned 8-bit samples, all 8 bits
-// stored, in the colour model and samples per pixel given; no pixels for any
-// other pixel data. Big-endian files are left to DicomImage, which knows
-// their byte order.
-Frame native8Bit(DcmDataset& dataset, const char* model, Uint16 samplesPerPixel) {
+// stored, in the colour model and samples per pixel given, read into an image
+// of the format; a null image for any other pixel data or when the read
+// fails. As DicomImage does, only frame 1 is read, not all frames of a cine.
+// Big-endian files are left to DicomImage, which knows their byte order.
+QImage native8Bit(DcmDataset& dataset, const char* model, Uint16 samplesPerPixel,
+                  QImage::Format format) {
     const DcmXfer syntax(dataset.getOriginalXfer());
     Uint16 rows = 0;
     Uint16 columns = 0;
@@ -75,7 +71,6 @@ Frame native8Bit(DcmDataset& dataset, const char* model, Uint16 samplesPerPixel)
     Uint16 representation = 0;
     OFString photometric;
     DcmElement* element = nullptr;
-    const Uint8* pixels = nullptr;
     if (syntax.isEncapsulated() || syntax.isBigEndian() ||
         dataset.findAndGetUint16(DCM_SamplesPerPixel, samples).bad() ||
         samples != samplesPerPixel ||
@@ -87,11 +82,28 @@ Frame native8Bit(DcmDataset& dataset, const char* model, Uint16 samplesPerPixel)
         representation != 0 || dataset.findAndGetUint16(DCM_Rows, rows).bad() ||
         dataset.findAndGetUint16(DCM_Columns, columns).bad() || rows == 0 || columns == 0 ||
         dataset.findAndGetElement(DCM_PixelData, element).bad() ||
-        qint64{element->getLength()} < qint64{rows} * columns * samples ||
-        dataset.findAndGetUint8Array(DCM_PixelData, pixels).bad() || pixels == nullptr) {
+        qint64{element->getLength()} < qint64{rows} * columns * samples) {
         return {};
     }
-    return {pixels, columns, rows};
+    QImage result(columns, rows, format);
+    if (result.isNull()) {
+        return result;
+    }
+    // At most the value's length, which is a Uint32.
+    const qsizetype rowBytes = qsizetype(columns) * samples;
+    const auto frameBytes = static_cast<Uint32>(rowBytes * rows);
+    if (result.bytesPerLine() == rowBytes) {
+        return element->getPartialValue(result.bits(), 0, frameBytes).good() ? result : QImage();
+    }
+    // The image pads its rows: the frame is read whole and copied row by row.
+    std::vector<Uint8> frame(frameBytes);
+    if (element->getPartialValue(frame.data(), 0, frameBytes).bad()) {
+        return {};
+    }
+    for (int y = 0; y < rows; ++y) {
+        std::copy_n(frame.data() + y * rowBytes, rowBytes, result.scanLine(y));
+    }
+    return result;
 }
 
 // Frame 1 of native 8-bit RGB with interleaved samples, which is already
@@ -102,10 +114,7 @@ QImage nativeRgb(DcmDataset& dataset) {
     if (dataset.findAndGetUint16(DCM_PlanarConfiguration, planar).bad() || planar != 0) {
         return {};
     }
-    const Frame frame = native8Bit(dataset, "RGB", 3);
-    return frame.pixels == nullptr
-               ? QImage()
-               : copied(frame.pixels, frame.width, frame.height, QImage::Format_RGB888);
+    return native8Bit(dataset, "RGB", 3, QImage::Format_RGB888);
 }
 
 // Whether the attribute's first value is exactly value.
@@ -154,18 +163,19 @@ QImage nativeGrey(DcmDataset& dataset) {
         hasOverlay(dataset)) {
         return {};
     }
-    const Frame frame = native8Bit(dataset, "MONOCHROME2", 1);
-    if (frame.pixels == nullptr) {
-        return {};
+    QImage image = native8Bit(dataset, "MONOCHROME2", 1, QImage::Format_Grayscale8);
+    if (image.isNull() || windowGiven) {
+        return image;
     }
-    if (!windowGiven) {
+    bool black = false;
+    bool white = false;
+    for (int y = 0; y < image.height(); ++y) {
         const auto [low, high] =
-            std::minmax_element(frame.pixels, frame.pixels + qsizetype(frame.width) * frame.height);
-        if (*low != 0 || *high != 255) {
-            return {};
-        }
+            std::minmax_element(image.constScanLine(y), image.constScanLine(y) + image.width());
+        black = black || *low == 0;
+        white = white || *high == 255;
     }
-    return copied(frame.pixels, frame.width, frame.height, QImage::Format_Grayscale8);
+    return black && white ? image : QImage();
 }
 
 QImage renderChecked(DcmDataset& dataset, QString* cause) {

@@ -144,18 +144,18 @@ QImage toolkitRendering(const QString& file) {
     return result;
 }
 
-// The first bytes of the file's pixel data, one per pixel of frame 1.
-QImage storedBytes(const QString& file) {
+// The first bytes of the file's pixel data, one per pixel of a frame of the size.
+QImage storedBytes(const QString& file, QSize size) {
     DcmFileFormat format;
     const Uint8* pixels = nullptr;
     unsigned long count = 0;
     if (format.loadFile(QFile::encodeName(file).constData()).bad() ||
         format.getDataset()->findAndGetUint8Array(DCM_PixelData, pixels, &count).bad() ||
-        count < 64 * 48)
+        count < unsigned(size.width() * size.height()))
         return {};
-    QImage result(64, 48, QImage::Format_Grayscale8);
-    for (int y = 0; y < 48; ++y)
-        std::copy_n(pixels + y * 64, 64, result.scanLine(y));
+    QImage result(size, QImage::Format_Grayscale8);
+    for (int y = 0; y < size.height(); ++y)
+        std::copy_n(pixels + y * size.width(), size.width(), result.scanLine(y));
     return result;
 }
 
@@ -518,6 +518,7 @@ private Q_SLOTS:
                 setText(DCM_VOILUTFunction, "LINEAR") +
                 setText(DCM_PresentationLUTShape, "IDENTITY"),
             true);
+        row("odd width", {.base = {.patientId = u"4711"_s, .width = 63}}, identityWindow, true);
         row("implicit VR", {.encoding = ImplicitLittle}, none, true);
         row("deflated", {.encoding = Deflated}, identityWindow, true);
         row("multi-frame", {.frames = 3}, identityWindow, true);
@@ -556,7 +557,7 @@ private Q_SLOTS:
         damageFile(file, change);
         const QImage rendered = toolkitRendering(file);
         QVERIFY(!rendered.isNull());
-        QCOMPARE(rendered == storedBytes(file), asStored);
+        QCOMPARE(rendered == storedBytes(file, rendered.size()), asStored);
         ImageCollection images;
         images.readFile(file);
         QCOMPARE(images.item(1).displayImage(), rendered);
