@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace imaging {
 
@@ -53,10 +54,13 @@ QImage copied(const uchar* pixels, int width, int height, QImage::Format format)
     return result;
 }
 
-// Frame 1 of native 8-bit RGB with interleaved samples, which is already
-// what the display holds: DicomImage would split it into planes and join
-// them again unchanged. A null image for any other pixel data.
-QImage nativeRgb(DcmDataset& dataset) {
+// Frame 1 of native pixel data with unsigned 8-bit samples, all 8 bits
+// stored, in the colour model and samples per pixel given, read into an image
+// of the format; a null image for any other pixel data or when the read
+// fails. As DicomImage does, only frame 1 is read, not all frames of a cine.
+// Big-endian files are left to DicomImage, which knows their byte order.
+QImage native8Bit(DcmDataset& dataset, const char* model, Uint16 samplesPerPixel,
+                  QImage::Format format) {
     const DcmXfer syntax(dataset.getOriginalXfer());
     Uint16 rows = 0;
     Uint16 columns = 0;
@@ -65,26 +69,113 @@ QImage nativeRgb(DcmDataset& dataset) {
     Uint16 stored = 0;
     Uint16 highBit = 0;
     Uint16 representation = 0;
-    Uint16 planar = 0;
     OFString photometric;
     DcmElement* element = nullptr;
-    const Uint8* pixels = nullptr;
     if (syntax.isEncapsulated() || syntax.isBigEndian() ||
-        dataset.findAndGetUint16(DCM_SamplesPerPixel, samples).bad() || samples != 3 ||
+        dataset.findAndGetUint16(DCM_SamplesPerPixel, samples).bad() ||
+        samples != samplesPerPixel ||
         dataset.findAndGetOFString(DCM_PhotometricInterpretation, photometric).bad() ||
-        photometric != "RGB" || dataset.findAndGetUint16(DCM_BitsAllocated, allocated).bad() ||
+        photometric != model || dataset.findAndGetUint16(DCM_BitsAllocated, allocated).bad() ||
         allocated != 8 || dataset.findAndGetUint16(DCM_BitsStored, stored).bad() || stored != 8 ||
         dataset.findAndGetUint16(DCM_HighBit, highBit).bad() || highBit != 7 ||
         dataset.findAndGetUint16(DCM_PixelRepresentation, representation).bad() ||
-        representation != 0 || dataset.findAndGetUint16(DCM_PlanarConfiguration, planar).bad() ||
-        planar != 0 || dataset.findAndGetUint16(DCM_Rows, rows).bad() ||
+        representation != 0 || dataset.findAndGetUint16(DCM_Rows, rows).bad() ||
         dataset.findAndGetUint16(DCM_Columns, columns).bad() || rows == 0 || columns == 0 ||
         dataset.findAndGetElement(DCM_PixelData, element).bad() ||
-        qint64{element->getLength()} < qint64{rows} * columns * 3 ||
-        dataset.findAndGetUint8Array(DCM_PixelData, pixels).bad() || pixels == nullptr) {
+        qint64{element->getLength()} < qint64{rows} * columns * samples) {
         return {};
     }
-    return copied(pixels, columns, rows, QImage::Format_RGB888);
+    QImage result(columns, rows, format);
+    if (result.isNull()) {
+        return result;
+    }
+    // At most the value's length, which is a Uint32.
+    const qsizetype rowBytes = qsizetype(columns) * samples;
+    const auto frameBytes = static_cast<Uint32>(rowBytes * rows);
+    if (result.bytesPerLine() == rowBytes) {
+        return element->getPartialValue(result.bits(), 0, frameBytes).good() ? result : QImage();
+    }
+    // The image pads its rows: the frame is read whole and copied row by row.
+    std::vector<Uint8> frame(frameBytes);
+    if (element->getPartialValue(frame.data(), 0, frameBytes).bad()) {
+        return {};
+    }
+    for (int y = 0; y < rows; ++y) {
+        std::copy_n(frame.data() + y * rowBytes, rowBytes, result.scanLine(y));
+    }
+    return result;
+}
+
+// Frame 1 of native 8-bit RGB with interleaved samples, which is already
+// what the display holds: DicomImage would split it into planes and join
+// them again unchanged. A null image for any other pixel data.
+QImage nativeRgb(DcmDataset& dataset) {
+    Uint16 planar = 0;
+    if (dataset.findAndGetUint16(DCM_PlanarConfiguration, planar).bad() || planar != 0) {
+        return {};
+    }
+    return native8Bit(dataset, "RGB", 3, QImage::Format_RGB888);
+}
+
+// Whether the attribute's first value is exactly value.
+bool holds(DcmDataset& dataset, const DcmTagKey& key, Float64 value) {
+    Float64 given = 0;
+    return dataset.findAndGetFloat64(key, given).good() && given == value;
+}
+
+bool holds(DcmDataset& dataset, const DcmTagKey& key, const char* value) {
+    OFString given;
+    return dataset.findAndGetOFString(key, given).good() && given == value;
+}
+
+template <typename T> bool absentOr(DcmDataset& dataset, const DcmTagKey& key, T value) {
+    return !dataset.tagExists(key) || holds(dataset, key, value);
+}
+
+// Whether the data set holds overlay attributes, which DicomImage draws
+// into its output.
+bool hasOverlay(DcmDataset& dataset) {
+    for (DcmObject* element = dataset.nextInContainer(nullptr); element != nullptr;
+         element = dataset.nextInContainer(element)) {
+        const Uint16 group = element->getGTag();
+        if (group >= 0x6000 && group <= 0x60FF) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Frame 1 of native 8-bit MONOCHROME2 pixels where DicomImage, windowed as
+// renderChecked does, would output every stored value unchanged; a null image
+// for any other pixel data. Without a modality transformation, the linear
+// window with centre 128 and width 256 maps 0..255 onto itself; it is the
+// file's window or, where the file gives none, the min-max window of a frame
+// holding both 0 and 255.
+QImage nativeGrey(DcmDataset& dataset) {
+    const bool windowGiven =
+        dataset.tagExists(DCM_WindowCenter) || dataset.tagExists(DCM_WindowWidth);
+    if (dataset.tagExists(DCM_ModalityLUTSequence) || !absentOr(dataset, DCM_RescaleSlope, 1.0) ||
+        !absentOr(dataset, DCM_RescaleIntercept, 0.0) || dataset.tagExists(DCM_VOILUTSequence) ||
+        !absentOr(dataset, DCM_VOILUTFunction, "LINEAR") ||
+        !absentOr(dataset, DCM_PresentationLUTShape, "IDENTITY") ||
+        (windowGiven &&
+         !(holds(dataset, DCM_WindowCenter, 128.0) && holds(dataset, DCM_WindowWidth, 256.0))) ||
+        hasOverlay(dataset)) {
+        return {};
+    }
+    QImage image = native8Bit(dataset, "MONOCHROME2", 1, QImage::Format_Grayscale8);
+    if (image.isNull() || windowGiven) {
+        return image;
+    }
+    bool black = false;
+    bool white = false;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto [low, high] =
+            std::minmax_element(image.constScanLine(y), image.constScanLine(y) + image.width());
+        black = black || *low == 0;
+        white = white || *high == 255;
+    }
+    return black && white ? image : QImage();
 }
 
 QImage renderChecked(DcmDataset& dataset, QString* cause) {
@@ -99,6 +190,9 @@ QImage renderChecked(DcmDataset& dataset, QString* cause) {
     }
     if (QImage rgb = nativeRgb(dataset); !rgb.isNull()) {
         return rgb;
+    }
+    if (QImage grey = nativeGrey(dataset); !grey.isNull()) {
+        return grey;
     }
     // Only frame 1 is decoded; a multi-frame file shows its first frame.
     DicomImage image(&dataset, dataset.getOriginalXfer(), CIF_UsePartialAccessToPixelData, 0, 1);

@@ -12,6 +12,7 @@
 #include <dcmtk/dcmdata/dcpixel.h>
 #include <dcmtk/dcmdata/dcpixseq.h>
 #include <dcmtk/dcmdata/dcpxitem.h>
+#include <dcmtk/dcmimgle/dcmimage.h>
 
 #include <zlib.h>
 
@@ -127,6 +128,97 @@ Uint32* firstFragment(DcmDataset& dataset) {
 QRgb greyPattern(int x, int y) {
     const int v = fixtures::patternValue(x, y, 64, 48);
     return qRgb(v, v, v);
+}
+
+// Frame 1 as DicomImage renders it for display: with the file's first
+// window, else its first VOI LUT, else the min-max window.
+QImage toolkitRendering(const QString& file) {
+    DcmFileFormat format;
+    if (format.loadFile(QFile::encodeName(file).constData()).bad())
+        return {};
+    DcmDataset& dataset = *format.getDataset();
+    DicomImage image(&dataset, dataset.getOriginalXfer(), CIF_UsePartialAccessToPixelData, 0, 1);
+    if (image.getStatus() != EIS_Normal)
+        return {};
+    if (!(image.getWindowCount() > 0 && image.setWindow(0)) &&
+        !(image.getVoiLutCount() > 0 && image.setVoiLut(0)))
+        image.setMinMaxWindow(0);
+    const auto* pixels = static_cast<const uchar*>(image.getOutputData(8, 0, 0));
+    if (pixels == nullptr)
+        return {};
+    const int width = int(image.getWidth());
+    QImage result(width, int(image.getHeight()), QImage::Format_Grayscale8);
+    for (int y = 0; y < result.height(); ++y)
+        std::copy_n(pixels + y * width, width, result.scanLine(y));
+    return result;
+}
+
+// The first bytes of the file's pixel data, one per pixel of a frame of the size.
+QImage storedBytes(const QString& file, QSize size) {
+    DcmFileFormat format;
+    const Uint8* pixels = nullptr;
+    unsigned long count = 0;
+    if (format.loadFile(QFile::encodeName(file).constData()).bad() ||
+        format.getDataset()->findAndGetUint8Array(DCM_PixelData, pixels, &count).bad() ||
+        count < unsigned(size.width() * size.height()))
+        return {};
+    QImage result(size, QImage::Format_Grayscale8);
+    for (int y = 0; y < size.height(); ++y)
+        std::copy_n(pixels + y * size.width(), size.width(), result.scanLine(y));
+    return result;
+}
+
+Damage setText(const DcmTagKey& key, const char* value) {
+    return [key, value](DcmDataset& dataset) { dataset.putAndInsertString(key, value); };
+}
+
+// Both damages, one after the other.
+Damage operator+(const Damage& first, const Damage& second) {
+    return [first, second](DcmDataset& dataset) {
+        first(dataset);
+        second(dataset);
+    };
+}
+
+// Replaces the grey value from with to in every pixel.
+Damage replaceValue(Uint8 from, Uint8 to) {
+    return [from, to](DcmDataset& dataset) {
+        Uint8* pixels = nullptr;
+        unsigned long count = 0;
+        QVERIFY(
+            dataset.findAndGetUint8Array(DCM_PixelData, const_cast<const Uint8*&>(pixels), &count)
+                .good());
+        std::replace(pixels, pixels + count, from, to);
+    };
+}
+
+// A table of 256 entries, each 255 minus its index, 8 bits each, in item 1
+// of the sequence.
+Damage invertingLut(const DcmTagKey& sequence) {
+    return [sequence](DcmDataset& dataset) {
+        DcmItem* item = nullptr;
+        QVERIFY(dataset.findOrCreateSequenceItem(sequence, item, -2).good());
+        const Uint16 descriptor[] = {256, 0, 8};
+        QVERIFY(item->putAndInsertUint16Array(DCM_LUTDescriptor, descriptor, 3).good());
+        std::vector<Uint16> table(256);
+        for (int i = 0; i < 256; ++i)
+            table[std::size_t(i)] = Uint16(255 - i);
+        QVERIFY(item->putAndInsertUint16Array(DCM_LUTData, table.data(), 256).good());
+        if (sequence == DCM_ModalityLUTSequence)
+            QVERIFY(item->putAndInsertString(DCM_ModalityLUTType, "US").good());
+    };
+}
+
+// A graphics overlay over the whole image, every bit set.
+void addOverlay(DcmDataset& dataset) {
+    const std::vector<Uint16> bits(64 * 48 / 16, 0xFFFF);
+    QVERIFY(dataset.putAndInsertUint16(DCM_OverlayRows, 48).good());
+    QVERIFY(dataset.putAndInsertUint16(DCM_OverlayColumns, 64).good());
+    QVERIFY(dataset.putAndInsertString(DCM_OverlayType, "G").good());
+    QVERIFY(dataset.putAndInsertString(DCM_OverlayOrigin, "1\\1").good());
+    QVERIFY(dataset.putAndInsertUint16(DCM_OverlayBitsAllocated, 1).good());
+    QVERIFY(dataset.putAndInsertUint16(DCM_OverlayBitPosition, 0).good());
+    QVERIFY(dataset.putAndInsertUint16Array(DCM_OverlayData, bits.data(), bits.size()).good());
 }
 
 Damage setNumber(const DcmTagKey& key, int value) {
@@ -462,6 +554,72 @@ private Q_SLOTS:
             largestDifference(images.item(1).displayImage(),
                               [](int x, int y) { return fixtures::patternColour(x, y, 64, 48); }),
             0);
+    }
+
+    // Frame 1 of an 8-bit grey image shows exactly what DicomImage renders
+    // for display, whether that is the stored bytes as they are (asStored)
+    // or the stored values transformed on the way.
+    void showsGreyAsTheToolkitRendersIt_data() {
+        QTest::addColumn<VariantSpec>("fixture");
+        QTest::addColumn<Damage>("change");
+        QTest::addColumn<bool>("asStored");
+        const Damage none = [](DcmDataset&) {};
+        const Damage identityWindow =
+            setText(DCM_WindowCenter, "128") + setText(DCM_WindowWidth, "256");
+        const auto row = [](const char* name, const VariantSpec& fixture, const Damage& change,
+                            bool asStored) {
+            QTest::newRow(name) << fixture << change << asStored;
+        };
+        row("min-max window over 0..255", {}, none, true);
+        row("window 128/256", {}, identityWindow, true);
+        row("window 128/256, rescale 1/0, linear, identity", {},
+            identityWindow + setText(DCM_RescaleSlope, "1.0") + setText(DCM_RescaleIntercept, "0") +
+                setText(DCM_VOILUTFunction, "LINEAR") +
+                setText(DCM_PresentationLUTShape, "IDENTITY"),
+            true);
+        row("odd width", {.base = {.patientId = u"4711"_s, .width = 63}}, identityWindow, true);
+        row("implicit VR", {.encoding = ImplicitLittle}, none, true);
+        row("deflated", {.encoding = Deflated}, identityWindow, true);
+        row("multi-frame", {.frames = 3}, identityWindow, true);
+        row("MONOCHROME1", {}, setText(DCM_PhotometricInterpretation, "MONOCHROME1"), false);
+        row("12 bits stored", {.sixteenBit = true}, identityWindow, false);
+        row("signed", {}, setNumber(DCM_PixelRepresentation, 1), false);
+        row("signed, window 128/256", {}, identityWindow + setNumber(DCM_PixelRepresentation, 1),
+            false);
+        row("7 bits stored", {},
+            setNumber(DCM_BitsStored, 7) + setNumber(DCM_HighBit, 6) + identityWindow, false);
+        row("rescale slope 2", {},
+            identityWindow + setText(DCM_RescaleSlope, "2") + setText(DCM_RescaleIntercept, "0"),
+            false);
+        row("rescale intercept -64", {},
+            identityWindow + setText(DCM_RescaleSlope, "1") + setText(DCM_RescaleIntercept, "-64"),
+            false);
+        row("modality LUT", {}, invertingLut(DCM_ModalityLUTSequence), false);
+        row("window 100/100", {},
+            setText(DCM_WindowCenter, "100") + setText(DCM_WindowWidth, "100"), false);
+        row("window 128/255", {},
+            setText(DCM_WindowCenter, "128") + setText(DCM_WindowWidth, "255"), false);
+        row("sigmoid window 128/256", {}, identityWindow + setText(DCM_VOILUTFunction, "SIGMOID"),
+            false);
+        row("VOI LUT", {}, invertingLut(DCM_VOILUTSequence), false);
+        row("min-max window over 1..255", {}, replaceValue(0, 1), false);
+        row("min-max window over 0..254", {}, replaceValue(255, 254), false);
+        row("inverse presentation", {},
+            identityWindow + setText(DCM_PresentationLUTShape, "INVERSE"), false);
+        row("overlay", {}, identityWindow + addOverlay, false);
+    }
+    void showsGreyAsTheToolkitRendersIt() {
+        QFETCH(VariantSpec, fixture);
+        QFETCH(Damage, change);
+        QFETCH(bool, asStored);
+        const QString file = write(u"grey.dcm"_s, fixture);
+        damageFile(file, change);
+        const QImage rendered = toolkitRendering(file);
+        QVERIFY(!rendered.isNull());
+        QCOMPARE(rendered == storedBytes(file, rendered.size()), asStored);
+        ImageCollection images;
+        images.readFile(file);
+        QCOMPARE(images.item(1).displayImage(), rendered);
     }
 
     // Frame 1 alone is decoded to show the cine, so a later frame that does
