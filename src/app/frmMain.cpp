@@ -204,7 +204,11 @@ void frmMain::wireHandlers() {
     });
     connect(cmdSave, &QPushButton::clicked, this, run(viewer::cmdSave_Click));
     connect(chkEdit, &QCheckBox::clicked, this, run(viewer::chkEdit_Click));
-    connect(cmdEdit, &QPushButton::clicked, this, run(viewer::cmdEdit_Click));
+    // Renumbering shows the image anew: what is not yet saved is asked for first.
+    connect(cmdEdit, &QPushButton::clicked, this, [this] {
+        if (viewer::confirmLeaving(session, controls()))
+            viewer::cmdEdit_Click(session, controls());
+    });
     connect(cmdDelete, &QPushButton::clicked, this, run(viewer::cmdDelete_Click));
     connect(cmdCloseStudy, &QPushButton::clicked, this, [this] {
         if (!viewer::confirmLeaving(session, controls()))

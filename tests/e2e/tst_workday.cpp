@@ -664,8 +664,8 @@ void tst_workday::unsavedMeasurementsAskFirst_data() {
         {"Abbrechen", modGlobal::Answer::Cancel},
         {"Verwerfen", modGlobal::Answer::Discard},
         {"Speichern", modGlobal::Answer::Save}};
-    for (const char* path :
-         {"left click", "right click", "F8", "folder", "Externe Bilder", "archive", "close"})
+    for (const char* path : {"left click", "right click", "F8", "folder", "Externe Bilder",
+                             "archive", "renumber", "close"})
         for (const auto& [name, answer] : answers)
             QTest::addRow("%s, %s", path, name) << QString::fromLatin1(path) << int(answer);
 }
@@ -708,6 +708,11 @@ void tst_workday::unsavedMeasurementsAskFirst() {
     } else if (path == "archive") {
         QTest::mouseClick(w.cmdCloseStudy, Qt::LeftButton);
         left = [&] { return !QFileInfo::exists(ws.path("/Messungen/Messung")); };
+    } else if (path == "renumber") { // shows the image anew, as number 7
+        QTest::mouseClick(w.chkEdit, Qt::LeftButton);
+        w.txtEdit->setText(QStringLiteral("7"));
+        QTest::mouseClick(w.cmdEdit, Qt::LeftButton);
+        left = [&] { return !QFileInfo::exists(first); };
     } else {
         w.close();
         left = [&] { return !w.isVisible(); };
@@ -722,7 +727,8 @@ void tst_workday::unsavedMeasurementsAskFirst() {
     QCOMPARE(question.icon, modGlobal::Icon::Question);
     const QString copy = QStringLiteral("/Gemessen/1.dcm");
     const bool saved = QFileInfo::exists(ws.path("/Messungen/Messung") + copy) ||
-                       QFileInfo::exists(ws.path("/Messungen/Messung_2026.12.05") + copy);
+                       QFileInfo::exists(ws.path("/Messungen/Messung_2026.12.05") + copy) ||
+                       QFileInfo::exists(ws.path("/Messungen/Messung/Gemessen/7.dcm"));
     QCOMPARE(saved, answer == int(modGlobal::Answer::Save));
     QCOMPARE(left(), answer != int(modGlobal::Answer::Cancel));
     if (answer == int(modGlobal::Answer::Cancel)) {
