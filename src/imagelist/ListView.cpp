@@ -107,24 +107,6 @@ void ListView::countRows() {
     Q_EMIT countsChanged(m_measured, m_rows);
 }
 
-void ListView::setSortKey(int column) {
-    m_sortKey = column;
-    if (m_sorted)
-        sortRows();
-}
-
-void ListView::setSorted(bool on) {
-    m_sorted = on;
-    if (m_sorted)
-        sortRows();
-}
-
-void ListView::setSortOrder(int order) {
-    m_sortOrder = order == 0 ? 0 : 1;
-    if (m_sorted)
-        sortRows();
-}
-
 void ListView::setSortState(int column, bool sorted, int order) {
     adoptSortState(column, sorted, order);
     if (m_sorted)

@@ -156,7 +156,7 @@ private Q_SLOTS:
             writeImage(measured + copy, {});
         ListWindow w;
         fill(*w.list, {"4"});
-        w.list->setSortOrder(1);
+        w.list->setSortState(0, false, 1);
         w.bar->setMaximum(5);
 
         QVERIFY(w.load(measured));
@@ -215,8 +215,7 @@ private Q_SLOTS:
         for (const QString& file : files)
             writeImage(measured + "/Original/" + file.section(':', 0, 0), file.section(':', 1));
         ListWindow w;
-        w.list->setSortKey(1);
-        w.list->setSortOrder(order);
+        w.list->setSortState(1, false, order);
 
         QVERIFY(w.load(measured));
 

@@ -11,8 +11,8 @@
 namespace imagelist {
 
 // A report-style list with two columns whose rows are the top-level items.
-// It keeps a sort key (column), a sorted flag and a direction; while the flag
-// is on, setting any of the three re-sorts the rows by the key column's text.
+// It keeps a sort key (column), a sorted flag and a direction; setting them
+// while the flag is on re-sorts the rows by the key column's text.
 // The sort is stable and compares texts code unit by code unit, so rows with
 // equal texts keep their order. Every cell can carry a Tag text.
 //
@@ -38,13 +38,10 @@ public:
     QString shownText(const QTreeWidgetItem* row, int column) const;
 
     int sortKey() const { return m_sortKey; }
-    void setSortKey(int column);
     bool sorted() const { return m_sorted; }
-    void setSorted(bool on);
     // 0 ascending, 1 descending.
     int sortOrder() const { return m_sortOrder; }
-    void setSortOrder(int order);
-    // All three at once, re-sorting at most once.
+    // All three at once, re-sorting once when the flag is on.
     void setSortState(int column, bool sorted, int order);
     // All three at once without re-sorting, for rows that already stand in
     // the order the state describes.
