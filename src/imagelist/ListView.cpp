@@ -100,11 +100,11 @@ QString ListView::shownText(const QTreeWidgetItem* row, int column) const {
 }
 
 void ListView::countRows() {
-    m_rows = topLevelItemCount();
-    m_measured = 0;
-    for (int i = 0; i < m_rows; ++i)
-        m_measured += isMeasured(topLevelItem(i));
-    Q_EMIT countsChanged(m_measured, m_rows);
+    const int rows = topLevelItemCount();
+    int measured = 0;
+    for (int i = 0; i < rows; ++i)
+        measured += isMeasured(topLevelItem(i));
+    Q_EMIT countsChanged(measured, rows);
 }
 
 void ListView::setSortState(int column, bool sorted, int order) {

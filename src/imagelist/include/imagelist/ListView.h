@@ -30,9 +30,6 @@ public:
     static inline const QString kMeasuredMark = QStringLiteral("X");
     static inline const QColor kMeasuredTint = QColor(208, 240, 208);
     static bool isMeasured(const QTreeWidgetItem* row) { return row->text(1) == kMeasuredMark; }
-    // Rows with a measured copy and all rows, as last counted.
-    int measuredCount() const { return m_measured; }
-    int rowCount() const { return m_rows; }
 
     // A cell's text as the list draws it now (elided when too wide).
     QString shownText(const QTreeWidgetItem* row, int column) const;
@@ -67,8 +64,6 @@ private:
     void countRows();
 
     QTimer m_recount;
-    int m_measured = 0;
-    int m_rows = 0;
 
     int m_sortKey = 0;
     bool m_sorted = false;
