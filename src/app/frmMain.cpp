@@ -413,9 +413,8 @@ void frmMain::createDayControls() {
     lblKeys->setText(kKeyHint);
     cmdSave->setToolTip(QStringLiteral("Speichert das gemessene Bild (Enter).\nF9: speichern und "
                                        "das nächste ungemessene Bild zeigen"));
-    lvwList->setToolTip(
-        QStringLiteral("Linke Maustaste: Bild zeigen, rechte: gemessene Kopie\nF7 / "
-                       "F8: voriges / nächstes Bild\nF9: speichern und weiter"));
+    lvwList->setToolTip(QStringLiteral("Linke Maustaste: Bild zeigen, rechte: gemessene Kopie\n") +
+                        kKeyHint);
 }
 
 void frmMain::wireDayKeys() {

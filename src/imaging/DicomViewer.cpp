@@ -233,6 +233,13 @@ void DicomViewer::paintEvent(QPaintEvent* event) {
     }
 }
 
+QFont DicomViewer::guideFont() const {
+    QFont font = this->font();
+    font.setPixelSize(14);
+    font.setBold(true);
+    return font;
+}
+
 QRegion DicomViewer::PointerOverlay::region() const {
     QRegion covered(guideLine);
     covered += text;
@@ -277,11 +284,8 @@ std::optional<DicomViewer::PointerOverlay> DicomViewer::overlayAt(QPoint at) con
         overlay.guideLine = QRect(QPoint(from.x(), std::min(from.y(), to.y())),
                                   QPoint(from.x(), std::max(from.y(), to.y()))) &
                             rect();
-        QFont font = this->font();
-        font.setPixelSize(14);
-        font.setBold(true);
         const QSize box =
-            QFontMetrics(font).size(Qt::TextSingleLine, overlay.guide->text) + QSize(8, 4);
+            QFontMetrics(guideFont()).size(Qt::TextSingleLine, overlay.guide->text) + QSize(8, 4);
         QPoint corner;
         if (!overlay.loupe.isEmpty()) {
             // At the bottom of the loupe, where the eye already is.
@@ -412,10 +416,7 @@ void DicomViewer::paintLoupe(QPainter& painter, const PointerOverlay& overlay, c
 void DicomViewer::paintGuideText(QPainter& painter, const PointerOverlay& overlay) const {
     painter.save();
     painter.fillRect(overlay.text, QColor(0, 0, 0, 180));
-    QFont font = this->font();
-    font.setPixelSize(14);
-    font.setBold(true);
-    painter.setFont(font);
+    painter.setFont(guideFont());
     painter.setPen(kGuideColour);
     painter.drawText(overlay.text, Qt::AlignCenter, overlay.guide->text);
     painter.restore();

@@ -85,25 +85,25 @@ QImage native8Bit(DcmDataset& dataset, const char* model, Uint16 samplesPerPixel
         qint64{element->getLength()} < qint64{rows} * columns * samples) {
         return {};
     }
-    QImage result(columns, rows, format);
-    if (result.isNull()) {
-        return result;
-    }
     // At most the value's length, which is a Uint32.
     const qsizetype rowBytes = qsizetype(columns) * samples;
     const auto frameBytes = static_cast<Uint32>(rowBytes * rows);
-    if (result.bytesPerLine() == rowBytes) {
+    // An image's rows start at multiples of 4 bytes: rows of such a length
+    // are read straight into it.
+    if (rowBytes % 4 == 0) {
+        QImage result(columns, rows, format);
+        if (result.isNull()) {
+            return result;
+        }
         return element->getPartialValue(result.bits(), 0, frameBytes).good() ? result : QImage();
     }
-    // The image pads its rows: the frame is read whole and copied row by row.
+    // Otherwise the image pads its rows: the frame is read whole and copied
+    // row by row.
     std::vector<Uint8> frame(frameBytes);
     if (element->getPartialValue(frame.data(), 0, frameBytes).bad()) {
         return {};
     }
-    for (int y = 0; y < rows; ++y) {
-        std::copy_n(frame.data() + y * rowBytes, rowBytes, result.scanLine(y));
-    }
-    return result;
+    return copied(frame.data(), columns, rows, format);
 }
 
 // Frame 1 of native 8-bit RGB with interleaved samples, which is already

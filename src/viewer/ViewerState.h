@@ -39,8 +39,9 @@ void setRenumbering(const Controls& c, bool on);
 void setImageCommands(const Controls& c, bool enabled);
 
 // Reads path into the emptied viewer as the unmeasured image of the selected
-// row, with no measurements to save yet, and enables the commands. Throws when the file cannot be
-// read; the viewer is then empty and the commands disabled.
+// row, with no measurements to save yet, and enables the commands. Throws
+// when the file cannot be read; the viewer is then empty and the commands
+// disabled.
 void showUnmeasuredFile(Session& s, const Controls& c, const QString& path);
 
 // The measurement lines on image as one text, the same for the same lines in

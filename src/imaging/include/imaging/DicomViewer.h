@@ -106,6 +106,8 @@ private:
     void paintLoupe(QPainter& painter, const PointerOverlay& overlay, const QImage& pixels,
                     const ImagePlacement& shown) const;
     void paintGuideText(QPainter& painter, const PointerOverlay& overlay) const;
+    // The font of the guide's length, for its box and its text alike.
+    QFont guideFont() const;
 
     // The picture as the widget shows it, kept while picture and scale stay
     // the same, drawn at pictureCorner().
