@@ -33,8 +33,6 @@ int Day::copies() const {
 
 namespace {
 
-const QString kSavedFormat = QStringLiteral("dd.MM.yyyy HH:mm:ss");
-
 // A length as Kalvara writes it, with either decimal separator: "30,5", "7".
 std::optional<double> parseLength(const QString& text) {
     static const QRegularExpression form(QStringLiteral("^[0-9]+(?:[.,][0-9]+)?$"));
@@ -167,7 +165,7 @@ std::optional<Animal> readRow(const record::StoredRow& row, const Columns& colum
     animal.studyDateText = field(fields, columns.studyDate);
     animal.studyDate = core::names::parseDate(animal.studyDateText).value_or(QDate());
     animal.savedAtText = field(fields, columns.saved);
-    animal.savedAt = QDateTime::fromString(animal.savedAtText, kSavedFormat);
+    animal.savedAt = QDateTime::fromString(animal.savedAtText, record::kTimeFormat);
     if (!animal.savedAtText.isEmpty() && !animal.savedAt.isValid())
         problems << Problem{place, QStringLiteral("%1 ist keine Zeitangabe (%2).")
                                        .arg(quoted(animal.savedAtText),
@@ -266,10 +264,10 @@ void readUnrecordedCopies(Day& day, const QList<Copy>& copies) {
         animal.uid = copy.sourceUid;
         animal.studyDate = copy.studyDate;
         animal.studyDateText = copy.studyDate.isValid()
-                                   ? copy.studyDate.toString(QStringLiteral("dd.MM.yyyy"))
+                                   ? copy.studyDate.toString(record::kDateFormat)
                                    : copy.studyDateText;
         animal.savedAt = copy.modified;
-        animal.savedAtText = copy.modified.toString(kSavedFormat);
+        animal.savedAtText = copy.modified.toString(record::kTimeFormat);
         animal.copyPath = copy.path;
         animal.lengths = *lengths;
         day.animals << animal;

@@ -40,11 +40,11 @@ constexpr quint16 kCommentsElement = 0x4000;
 // A study date "YYYYMMDD" as German spreadsheets read it; other text as stored.
 QString recordDate(const QString& studyDate) {
     const QDate date = QDate::fromString(studyDate, QStringLiteral("yyyyMMdd"));
-    return date.isValid() ? date.toString(QStringLiteral("dd.MM.yyyy")) : studyDate;
+    return date.isValid() ? date.toString(record::kDateFormat) : studyDate;
 }
 
 QString recordTime(const QDateTime& time) {
-    return time.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    return time.toString(record::kTimeFormat);
 }
 
 // The record row of an image saved now: each line gives a length with the

@@ -79,6 +79,11 @@ struct StoredRecord {
 // it cannot be read or has no "Bild-UID" column.
 StoredRecord readRecord(const QString& folder);
 
+// How "Studiendatum" and "Gespeichert" hold a date and a time, as German
+// spreadsheets read them.
+inline const QString kDateFormat = QStringLiteral("dd.MM.yyyy");
+inline const QString kTimeFormat = QStringLiteral("dd.MM.yyyy HH:mm:ss");
+
 // The Derivation Description of the measured copies.
 inline const QString kMeasuredCopyDerivation =
     QStringLiteral("Messlinien und Messwerte eingebrannt");
